@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that Quaystone needs to build, run and test.
+# Idempotent: packages already present are left alone. Works as root, or through sudo.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config
+    # toolkit and coroutines
+    qt6-base-dev qt6-qpa-plugins libqt6svg6 qcoro-qt6-dev
+    # the listing tool the app runs
+    lsof
+    # tests, benchmarks, fuzzing
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+    # end-to-end and screenshot tooling
+    xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
+    # fonts so that text renders in screenshots and under Xvfb
+    fonts-dejavu-core
+)
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+else
+    echo "install-deps: run as root or install sudo" >&2
+    exit 1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "install-deps: all packages already installed"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QtGlobal>
+#include <QHashFunctions>
+
+#include <cstddef>
+#include <functional>
+
+namespace quaystone {
+
+// The identity of one listening socket: the owning process and the port.
+struct PortEntryID {
+    qint32 pid = 0;
+    qint64 port = 0;
+
+    friend bool operator==(const PortEntryID &, const PortEntryID &) = default;
+};
+
+inline size_t qHash(const PortEntryID &id, size_t seed = 0) noexcept
+{
+    return qHashMulti(seed, id.pid, id.port);
+}
+
+} // namespace quaystone
+
+template <>
+struct std::hash<quaystone::PortEntryID> {
+    size_t operator()(const quaystone::PortEntryID &id) const noexcept
+    {
+        // pid first, then port, mixed as boost::hash_combine does.
+        size_t h = std::hash<qint32>{}(id.pid);
+        h ^= std::hash<qint64>{}(id.port) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+        return h;
+    }
+};

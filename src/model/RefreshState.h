@@ -1,0 +1,7 @@
+#pragma once
+
+namespace quaystone {
+
+enum class RefreshState { idle, loadingInitial, loaded };
+
+} // namespace quaystone
