@@ -15,9 +15,7 @@ public:
     PortEntry(qint32 pid, qint64 port, QString processName, std::optional<QString> workingDirectory = std::nullopt)
         : m_id{pid, port}
         , m_processName(std::move(processName))
-        , m_workingDirectory(std::move(workingDirectory))
-    {
-    }
+        , m_workingDirectory(std::move(workingDirectory)) {}
 
     PortEntryID id() const { return m_id; }
     qint32 pid() const { return m_id.pid; }
@@ -25,8 +23,7 @@ public:
     const QString &processName() const { return m_processName; }
     const std::optional<QString> &workingDirectory() const { return m_workingDirectory; }
 
-    PortEntry withWorkingDirectory(std::optional<QString> workingDirectory) const
-    {
+    PortEntry withWorkingDirectory(std::optional<QString> workingDirectory) const {
         return PortEntry(pid(), port(), m_processName, std::move(workingDirectory));
     }
 
@@ -45,8 +42,7 @@ private:
 bool canonicallyEqual(const QString &a, const QString &b);
 
 // The list order used everywhere: port ascending, then pid ascending.
-inline bool displayOrderLess(const PortEntry &a, const PortEntry &b)
-{
+inline bool displayOrderLess(const PortEntry &a, const PortEntry &b) {
     return a.port() != b.port() ? a.port() < b.port() : a.pid() < b.pid();
 }
 

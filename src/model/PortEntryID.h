@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QtGlobal>
 #include <QHashFunctions>
+#include <QtGlobal>
 
 #include <cstddef>
 #include <functional>
@@ -16,8 +16,7 @@ struct PortEntryID {
     friend bool operator==(const PortEntryID &, const PortEntryID &) = default;
 };
 
-inline size_t qHash(const PortEntryID &id, size_t seed = 0) noexcept
-{
+inline size_t qHash(const PortEntryID &id, size_t seed = 0) noexcept {
     return qHashMulti(seed, id.pid, id.port);
 }
 
@@ -25,8 +24,7 @@ inline size_t qHash(const PortEntryID &id, size_t seed = 0) noexcept
 
 template <>
 struct std::hash<quaystone::PortEntryID> {
-    size_t operator()(const quaystone::PortEntryID &id) const noexcept
-    {
+    size_t operator()(const quaystone::PortEntryID &id) const noexcept {
         // pid first, then port, mixed as boost::hash_combine does.
         size_t h = std::hash<qint32>{}(id.pid);
         h ^= std::hash<qint64>{}(id.port) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);

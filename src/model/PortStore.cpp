@@ -10,26 +10,22 @@ namespace quaystone {
 
 namespace {
 
-qsizetype indexOf(const QList<PortEntry> &list, const PortEntryID &id)
-{
+qsizetype indexOf(const QList<PortEntry> &list, const PortEntryID &id) {
     const auto it = std::find_if(list.cbegin(), list.cend(), [&](const PortEntry &e) { return e.id() == id; });
     return it == list.cend() ? -1 : it - list.cbegin();
 }
 
-bool contains(const QList<PortEntry> &list, const PortEntryID &id)
-{
+bool contains(const QList<PortEntry> &list, const PortEntryID &id) {
     return indexOf(list, id) >= 0;
 }
 
-RowError rowErrorFor(ProcessKillOutcome outcome)
-{
+RowError rowErrorFor(ProcessKillOutcome outcome) {
     return outcome == ProcessKillOutcome::permissionDenied ? RowError::permissionDenied : RowError::couldNotKill;
 }
 
 } // namespace
 
-PortStore::TimePoint PortStore::systemNow()
-{
+PortStore::TimePoint PortStore::systemNow() {
     return std::chrono::system_clock::now();
 }
 
@@ -41,38 +37,31 @@ PortStore::PortStore(std::unique_ptr<PortListing> listingService,
     , m_workingDirectoryResolver(std::move(workingDirectoryResolver))
     , m_processKiller(std::move(processKiller))
     , m_range(range)
-    , m_now(std::move(now))
-{
-}
+    , m_now(std::move(now)) {}
 
 PortStore::~PortStore() = default;
 
-void PortStore::setSelectedEntryID(std::optional<PortEntryID> id)
-{
+void PortStore::setSelectedEntryID(std::optional<PortEntryID> id) {
     m_selectedEntryID = id;
     Q_EMIT changed();
 }
 
-void PortStore::setEntries(QList<PortEntry> entries)
-{
+void PortStore::setEntries(QList<PortEntry> entries) {
     m_entries = std::move(entries);
     Q_EMIT changed();
 }
 
-void PortStore::setRefreshState(RefreshState state)
-{
+void PortStore::setRefreshState(RefreshState state) {
     m_refreshState = state;
     Q_EMIT changed();
 }
 
-void PortStore::setLastUpdatedAt(TimePoint time)
-{
+void PortStore::setLastUpdatedAt(TimePoint time) {
     m_lastUpdatedAt = time;
     Q_EMIT changed();
 }
 
-std::optional<RowError> PortStore::rowError(const PortEntryID &id) const
-{
+std::optional<RowError> PortStore::rowError(const PortEntryID &id) const {
     for (const RowErrorRecord &record : m_rowErrors) {
         if (record.id == id)
             return record.error;
@@ -80,8 +69,7 @@ std::optional<RowError> PortStore::rowError(const PortEntryID &id) const
     return std::nullopt;
 }
 
-QCoro::Task<> PortStore::refresh()
-{
+QCoro::Task<> PortStore::refresh() {
     if (m_isRefreshing) {
         m_pendingRefresh = true;
         co_return;
@@ -95,8 +83,7 @@ QCoro::Task<> PortStore::refresh()
     m_isRefreshing = false;
 }
 
-QCoro::Task<> PortStore::performRefresh()
-{
+QCoro::Task<> PortStore::performRefresh() {
     if (!m_lastUpdatedAt)
         setRefreshState(RefreshState::loadingInitial);
 
@@ -118,8 +105,7 @@ QCoro::Task<> PortStore::performRefresh()
     setRefreshState(RefreshState::loaded);
 }
 
-QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEntry> listing)
-{
+QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEntry> listing) {
     QList<PortEntry> result;
     result.reserve(listing.size());
     for (const PortEntry &entry : listing)
@@ -127,8 +113,7 @@ QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEnt
     co_return result;
 }
 
-void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current)
-{
+void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current) {
     if (current.isEmpty()) {
         setSelectedEntryID(std::nullopt);
         return;
@@ -166,8 +151,7 @@ void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList
     setSelectedEntryID(std::nullopt);
 }
 
-QCoro::Task<> PortStore::kill(PortEntryID id)
-{
+QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
     if (index < 0)
         co_return;
@@ -204,8 +188,7 @@ QCoro::Task<> PortStore::kill(PortEntryID id)
     co_await refresh();
 }
 
-void PortStore::moveSelection(int step)
-{
+void PortStore::moveSelection(int step) {
     if (m_entries.isEmpty())
         return;
     const qsizetype i = m_selectedEntryID ? indexOf(m_entries, *m_selectedEntryID) : -1;
@@ -217,18 +200,15 @@ void PortStore::moveSelection(int step)
     setSelectedEntryID(m_entries[target].id());
 }
 
-void PortStore::selectPrevious()
-{
+void PortStore::selectPrevious() {
     moveSelection(-1);
 }
 
-void PortStore::selectNext()
-{
+void PortStore::selectNext() {
     moveSelection(+1);
 }
 
-void PortStore::seedEntries(QList<PortEntry> entries)
-{
+void PortStore::seedEntries(QList<PortEntry> entries) {
     setEntries(std::move(entries));
     if (!m_selectedEntryID)
         setSelectedEntryID(m_entries.isEmpty() ? std::nullopt : std::optional(m_entries.first().id()));

@@ -10,8 +10,10 @@ namespace quaystone {
 template <typename T, typename E>
 class Result {
 public:
-    Result(T value) : m_value(std::in_place_index<0>, std::move(value)) {}
-    Result(E error) : m_value(std::in_place_index<1>, error) {}
+    Result(T value)
+        : m_value(std::in_place_index<0>, std::move(value)) {}
+    Result(E error)
+        : m_value(std::in_place_index<1>, error) {}
 
     bool hasValue() const { return m_value.index() == 0; }
     explicit operator bool() const { return hasValue(); }

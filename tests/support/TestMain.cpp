@@ -8,8 +8,7 @@ using TestApplication = QApplication;
 using TestApplication = QCoreApplication;
 #endif
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
 #ifdef QUAYSTONE_TEST_GUI
     // Widget tests run headless unless the caller chose a platform (the end-to-end runs do).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

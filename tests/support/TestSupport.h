@@ -15,8 +15,7 @@
 namespace quaystone::test {
 
 // Serves the event loop until condition holds or the timeout passes; returns the condition.
-inline bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 5000)
-{
+inline bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 5000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {
         if (deadline.hasExpired())
@@ -27,8 +26,7 @@ inline bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 50
 }
 
 // Serves the event loop until every event queued so far has run.
-inline void drainEvents()
-{
+inline void drainEvents() {
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
@@ -45,8 +43,7 @@ public:
     std::size_t waiting() const { return m_waiting.size(); }
 
     // Resumes the oldest waiting call with value; runs that coroutine up to its next suspension.
-    void complete(T value)
-    {
+    void complete(T value) {
         assert(!m_waiting.empty());
         std::coroutine_handle<> h = m_waiting.front();
         m_waiting.pop_front();
@@ -59,8 +56,7 @@ private:
         PendingCalls *calls;
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> h) { calls->m_waiting.push_back(h); }
-        T await_resume()
-        {
+        T await_resume() {
             T value = std::move(calls->m_results.front());
             calls->m_results.pop_front();
             return value;

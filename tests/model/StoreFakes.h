@@ -1,0 +1,56 @@
+#pragma once
+
+#include "discovery/PortListing.h"
+#include "discovery/WorkingDirectoryResolving.h"
+#include "support/TestSupport.h"
+#include "termination/ProcessKilling.h"
+
+#include <QHash>
+
+namespace quaystone::test {
+
+// Lists either a fixed answer at once, or, while `held` is true, waits for the test.
+class FakeListing : public PortListing {
+public:
+    QCoro::Task<PortListingResult> listPorts(PortRange range) override {
+        ranges.append(range);
+        if (held)
+            co_return co_await pending.next();
+        // A copy: QCoro 0.8 moves from an lvalue handed to co_return.
+        co_return PortListingResult(answer);
+    }
+
+    bool held = false;
+    PortListingResult answer = QList<PortEntry>{};
+    PendingCalls<PortListingResult> pending;
+    QList<PortRange> ranges;
+};
+
+class FakeResolver : public WorkingDirectoryResolving {
+public:
+    QCoro::Task<std::optional<QString>> resolve(qint32 pid) override {
+        pids.append(pid);
+        if (held)
+            co_return co_await pending.next();
+        co_return directories.value(pid, std::nullopt);
+    }
+
+    bool held = false;
+    QHash<qint32, std::optional<QString>> directories;
+    PendingCalls<std::optional<QString>> pending;
+    QList<qint32> pids;
+};
+
+// Always waits for the test to decide the outcome.
+class FakeKiller : public ProcessKilling {
+public:
+    QCoro::Task<ProcessKillOutcome> kill(qint32 pid) override {
+        pids.append(pid);
+        co_return co_await pending.next();
+    }
+
+    PendingCalls<ProcessKillOutcome> pending;
+    QList<qint32> pids;
+};
+
+} // namespace quaystone::test
