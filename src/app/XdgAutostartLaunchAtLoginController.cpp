@@ -61,7 +61,7 @@ QString entryPath() {
 // argument as one quoted argument of an Exec value, escaped for the file; empty when a
 // desktop entry cannot carry it as a program path.
 QString execArgument(const QString &argument) {
-    // The Desktop Entry specification forbids "=" in the program path, and a string value
+    // Desktop entries forbid "=" in the program path, and a string value
     // cannot carry control characters other than the escaped \n, \t and \r.
     for (QChar c : argument) {
         const bool escapableControl = c == u'\n' || c == u'\t' || c == u'\r';
