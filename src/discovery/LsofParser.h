@@ -1,0 +1,27 @@
+#pragma once
+
+#include "model/PortEntry.h"
+
+#include <QList>
+#include <QStringView>
+
+namespace quaystone {
+
+// Reads lsof's columnar listing of TCP sockets ("lsof -n -P -iTCP -sTCP:LISTEN") into port entries:
+// one per pid and port (a later line wins), sorted by port then pid, without working directories.
+// The text is read as user-perceived characters; lines the format does not fit are skipped.
+class LsofParser {
+public:
+    QList<PortEntry> parse(const QString &output) const;
+
+    // The two readings behind parse(), public so that tests and benchmarks can hold them side by side.
+    // parseGeneral segments the text into grapheme clusters and accepts any text. parseAscii requires
+    // isAscii(output) and, since every ASCII character but CR LF is a cluster of its own, gives the same
+    // result without segmenting.
+    QList<PortEntry> parseGeneral(const QString &output) const;
+    QList<PortEntry> parseAscii(const QString &output) const;
+
+    static bool isAscii(QStringView text);
+};
+
+} // namespace quaystone
