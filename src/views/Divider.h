@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QWidget>
+
+namespace quaystone {
+
+// A one-pixel horizontal rule in a faint tone of the text colour.
+class Divider : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit Divider(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+} // namespace quaystone

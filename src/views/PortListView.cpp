@@ -1,0 +1,132 @@
+#include "PortListView.h"
+
+#include "PortRowView.h"
+
+#include <QScrollBar>
+
+#include <algorithm>
+
+namespace quaystone {
+
+namespace {
+
+constexpr int scrollStep = 20;
+
+} // namespace
+
+PortListView::PortListView(RowAction select, RowAction kill, QWidget *parent)
+    : QAbstractScrollArea(parent)
+    , m_select(std::move(select))
+    , m_kill(std::move(kill)) {
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFocusPolicy(Qt::NoFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    verticalScrollBar()->setSingleStep(scrollStep);
+    setFixedHeight(0);
+}
+
+PortListView::~PortListView() = default;
+
+void PortListView::setRows(Rows rows) {
+    const bool selectionMoved = rows.selectedEntryID != m_rows.selectedEntryID;
+    m_rows = std::move(rows);
+
+    const PortRowView::Heights heights;
+    m_offsets.resize(size_t(m_rows.entries.size()) + 1);
+    m_offsets[0] = 0;
+    qsizetype selectedIndex = -1;
+    for (qsizetype i = 0; i < m_rows.entries.size(); ++i) {
+        const PortEntry &entry = m_rows.entries[i];
+        const bool hasError = m_rows.rowErrors.contains(entry.id());
+        m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + heights.of(entry.workingDirectory().has_value(), hasError);
+        if (selectedIndex < 0 && m_rows.selectedEntryID == entry.id())
+            selectedIndex = i;
+    }
+
+    for (const auto &[index, row] : m_builtRows)
+        delete row;
+    m_builtRows.clear();
+
+    setFixedHeight(visibleHeight());
+    QScrollBar *bar = verticalScrollBar();
+    bar->setPageStep(visibleHeight());
+    bar->setRange(0, contentHeight() - visibleHeight());
+    if (selectionMoved && selectedIndex >= 0)
+        scrollToShow(selectedIndex);
+    placeRows();
+}
+
+QSize PortListView::sizeHint() const {
+    return {maximumViewportHeight, visibleHeight()};
+}
+
+QSize PortListView::minimumSizeHint() const {
+    return {0, visibleHeight()};
+}
+
+void PortListView::scrollContentsBy(int, int) {
+    placeRows();
+}
+
+void PortListView::resizeEvent(QResizeEvent *event) {
+    QAbstractScrollArea::resizeEvent(event);
+    placeRows();
+}
+
+int PortListView::visibleHeight() const {
+    return std::min(contentHeight(), maximumViewportHeight);
+}
+
+void PortListView::scrollToShow(qsizetype index) {
+    QScrollBar *bar = verticalScrollBar();
+    const int top = m_offsets[size_t(index)];
+    const int bottom = m_offsets[size_t(index) + 1];
+    if (top < bar->value())
+        bar->setValue(top);
+    else if (bottom > bar->value() + visibleHeight())
+        bar->setValue(bottom - visibleHeight());
+}
+
+void PortListView::placeRows() {
+    // The fixed height is the viewport's height even before the first layout pass.
+    const int top = verticalScrollBar()->value();
+    const int bottom = top + visibleHeight();
+    const auto firstAfter = [&](int y) {
+        return qsizetype(std::upper_bound(m_offsets.begin(), m_offsets.end(), y) - m_offsets.begin());
+    };
+    const qsizetype first = std::max<qsizetype>(firstAfter(top) - 1, 0);
+    const qsizetype end = std::min<qsizetype>(
+        std::lower_bound(m_offsets.begin(), m_offsets.end(), bottom) - m_offsets.begin(), m_rows.entries.size());
+
+    for (auto it = m_builtRows.begin(); it != m_builtRows.end();) {
+        if (it->first < first || it->first >= end) {
+            delete it->second;
+            it = m_builtRows.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (qsizetype i = first; i < end; ++i) {
+        auto [it, inserted] = m_builtRows.try_emplace(i, nullptr);
+        if (inserted)
+            it->second = buildRow(i);
+        it->second->setGeometry(0, m_offsets[size_t(i)] - top, viewport()->width(),
+                                m_offsets[size_t(i) + 1] - m_offsets[size_t(i)]);
+    }
+}
+
+PortRowView *PortListView::buildRow(qsizetype index) {
+    const PortEntry &entry = m_rows.entries[index];
+    const PortEntryID id = entry.id();
+    const auto error = m_rows.rowErrors.constFind(id);
+    auto *row = new PortRowView(
+        entry, m_rows.selectedEntryID == id,
+        error == m_rows.rowErrors.cend() ? std::nullopt : std::optional<RowError>(*error),
+        [select = m_select, id] { select(id); }, [kill = m_kill, id] { kill(id); }, viewport());
+    row->show();
+    return row;
+}
+
+} // namespace quaystone

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "model/PortEntry.h"
+#include "model/RowError.h"
+
+#include <QAbstractScrollArea>
+#include <QHash>
+#include <QList>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace quaystone {
+
+class PortRowView;
+
+// The scrolling list of rows, at most 320 pixels high and shrinking to its rows. Rows are
+// built lazily: every row's offset follows from its content, so only the rows that intersect
+// the viewport exist as widgets; the others are built when scrolled into view and dropped
+// when scrolled out.
+class PortListView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    static constexpr int maximumViewportHeight = 320;
+
+    // The inputs of every row, read from the store at one render.
+    struct Rows {
+        QList<PortEntry> entries;
+        std::optional<PortEntryID> selectedEntryID;
+        QHash<PortEntryID, RowError> rowErrors;
+    };
+    using RowAction = std::function<void(PortEntryID)>;
+
+    PortListView(RowAction select, RowAction kill, QWidget *parent = nullptr);
+    ~PortListView() override;
+
+    // Replaces the rows; rows in view are built anew. When the selection moved, the newly
+    // selected row is scrolled into view, so the keyboard never selects an unseen row.
+    void setRows(Rows rows);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    int contentHeight() const { return m_offsets.back(); }
+    int visibleHeight() const;
+    void scrollToShow(qsizetype index);
+    void placeRows();
+    PortRowView *buildRow(qsizetype index);
+
+    RowAction m_select;
+    RowAction m_kill;
+    Rows m_rows;
+    // m_offsets[i] is the top of row i; the last element is the height of all rows.
+    std::vector<int> m_offsets{0};
+    std::map<qsizetype, PortRowView *> m_builtRows;
+};
+
+} // namespace quaystone

@@ -1,0 +1,36 @@
+#include "TextLabel.h"
+
+#include <QPainter>
+
+namespace quaystone {
+
+TextLabel::TextLabel(const QString &text, const QFont &font, TextTone tone, QWidget *parent)
+    : QLabel(parent)
+    , m_tone(tone) {
+    // Process names and paths come from outside: never interpret them as markup.
+    setTextFormat(Qt::PlainText);
+    setFont(font);
+    setText(text);
+    setFixedHeight(fontMetrics().height());
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+QString TextLabel::displayedText() const {
+    return fontMetrics().elidedText(text(), m_elideMode, contentsRect().width());
+}
+
+QSize TextLabel::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(text()), fontMetrics().height()};
+}
+
+QSize TextLabel::minimumSizeHint() const {
+    return {0, fontMetrics().height()};
+}
+
+void TextLabel::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    painter.setPen(toneColour(palette(), m_tone));
+    painter.drawText(contentsRect(), int(alignment()) | Qt::TextSingleLine, displayedText());
+}
+
+} // namespace quaystone
