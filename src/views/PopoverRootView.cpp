@@ -102,7 +102,10 @@ void PopoverRootView::render() {
 
     for (int i = 0; i < m_layout->count(); ++i)
         m_layout->itemAt(i)->widget()->show();
-    setFixedHeight(m_layout->sizeHint().height());
+    // Only on a change: every new constraint on a window goes out to the window system.
+    const int height = m_layout->sizeHint().height();
+    if (minimumHeight() != height || maximumHeight() != height)
+        setFixedHeight(height);
 }
 
 void PopoverRootView::renderList() {
