@@ -1,6 +1,9 @@
 #include "TextLabel.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
+
+#include <cmath>
 
 namespace quaystone {
 
@@ -20,7 +23,9 @@ QString TextLabel::displayedText() const {
 }
 
 QSize TextLabel::sizeHint() const {
-    return {fontMetrics().horizontalAdvance(text()), fontMetrics().height()};
+    // Rounded up: elision measures the fractional width, and must not cut a text that fits.
+    const int width = int(std::ceil(QFontMetricsF(font()).horizontalAdvance(text())));
+    return {width, fontMetrics().height()};
 }
 
 QSize TextLabel::minimumSizeHint() const {

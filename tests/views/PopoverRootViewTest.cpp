@@ -2,6 +2,7 @@
 
 #include "views/Divider.h"
 #include "views/PopoverFooterView.h"
+#include "views/PopoverHeaderView.h"
 
 #include <functional>
 
@@ -97,6 +98,13 @@ TEST_F(PopoverViewTest, FooterTellsWholeSecondsSinceTheLastRefresh) {
         ASSERT_TRUE(footer);
         EXPECT_EQ(textsOf(footer), (QStringList{c.footer, hint}));
     }
+
+    // The fixed texts fit whole in their lines.
+    showView();
+    QList<TextLabel *> labels = view().findChild<PopoverFooterView *>()->findChildren<TextLabel *>();
+    labels += view().findChild<PopoverHeaderView *>()->findChildren<TextLabel *>();
+    for (TextLabel *label : labels)
+        EXPECT_EQ(label->displayedText(), label->text());
 }
 
 TEST_F(PopoverViewTest, ShowingTheViewRefreshesOnlyAnIdleStore) {

@@ -16,6 +16,12 @@
 
 #include <algorithm>
 #include <memory>
+#include <ostream>
+
+// Readable strings in failure messages.
+inline void PrintTo(const QString &text, std::ostream *os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace quaystone::test {
 
