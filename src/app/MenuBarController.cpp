@@ -1,0 +1,180 @@
+#include "app/MenuBarController.h"
+
+#include "app/AppConfig.h"
+#include "app/KeyDownEvent.h"
+#include "app/MenuPresenting.h"
+#include "app/PopoverPresenting.h"
+#include "model/MainThreadTask.h"
+#include "model/PortStore.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+namespace quaystone {
+
+MenuBarController::MenuBarController(AppConfig &appConfig, PortStore &store, std::unique_ptr<PopoverPresenting> popover,
+                                     std::unique_ptr<MenuPresenting> menu, QObject *parent)
+    : QObject(parent)
+    , m_menu(std::move(menu))
+    , m_popover(std::move(popover))
+    , m_appConfig(appConfig)
+    , m_store(store) {}
+
+MenuBarController::~MenuBarController() = default;
+
+void MenuBarController::configure() {
+    m_menu->install(*this);
+    configureContextMenu();
+    installKeyEventMonitor();
+    m_popover->setIconPressHandler(
+        [controller = QPointer<MenuBarController>(this)](TrayActivation activation, Qt::KeyboardModifiers modifiers) {
+            if (controller)
+                controller->handleIconPressThatClosedPopover(activation, modifiers);
+        });
+}
+
+void MenuBarController::configureContextMenu() {
+    m_menu->setLaunchAtLoginChecked(m_appConfig.launchAtLoginEnabled());
+}
+
+void MenuBarController::installKeyEventMonitor() {
+    // The popup never outlives its controller, but the handler must not keep it alive either.
+    m_popover->setKeyHandler([controller = QPointer<MenuBarController>(this)](const KeyDownEvent &event) {
+        return controller && controller->handleKeyEvent(event);
+    });
+}
+
+void MenuBarController::handleStatusItemClick(TrayActivation activation, Qt::KeyboardModifiers modifiers) {
+    if (isContextRequest(activation, modifiers)) {
+        m_popover->dismiss();
+        // For a right click the tray host shows the menu by itself.
+        if (activation == TrayActivation::primary)
+            m_menu->popUpAtCursor();
+        return;
+    }
+    if (m_popover->isShown()) {
+        m_popover->dismiss();
+        return;
+    }
+    openPopover();
+}
+
+void MenuBarController::handleIconPressThatClosedPopover(TrayActivation activation, Qt::KeyboardModifiers modifiers) {
+    if (isContextRequest(activation, modifiers))
+        m_menu->popUpAtCursor();
+}
+
+bool MenuBarController::isContextRequest(TrayActivation activation, Qt::KeyboardModifiers modifiers) {
+    return activation == TrayActivation::context || modifiers.testFlag(Qt::ControlModifier);
+}
+
+void MenuBarController::showPorts() {
+    if (!m_popover->isShown())
+        openPopover();
+}
+
+void MenuBarController::openPopover() {
+    m_popover->present();
+    refresh();
+}
+
+void MenuBarController::refresh() {
+    startMainThreadTask([store = &m_store] { return store->refresh(); });
+}
+
+void MenuBarController::toggleLaunchAtLogin() {
+    m_appConfig.setLaunchAtLoginEnabled(!m_appConfig.launchAtLoginEnabled());
+    // What the service reports, which after a refused change is the old state.
+    m_menu->setLaunchAtLoginChecked(m_appConfig.launchAtLoginEnabled());
+}
+
+void MenuBarController::quit() {
+    QCoreApplication::quit();
+}
+
+void MenuBarController::closePopover() {
+    m_popover->dismiss();
+}
+
+bool MenuBarController::handleKeyEvent(const KeyDownEvent &event) {
+    if (!m_popover->isShown())
+        return false;
+    return handleKeyDown(event);
+}
+
+bool MenuBarController::handleKeyDown(const KeyDownEvent &event) {
+    if (const auto action = actionForKeyCode(event.key)) {
+        perform(*action);
+        return true;
+    }
+    const QString characters = charactersIgnoringModifiers(event.key, event.text);
+    if (characters.isEmpty())
+        return false;
+    if (const auto action = actionForCharacter(characters.front().toLower(), event.modifiers)) {
+        perform(*action);
+        return true;
+    }
+    return false;
+}
+
+void MenuBarController::perform(PopoverKeyAction action) {
+    switch (action) {
+    case PopoverKeyAction::selectPrevious:
+        m_store.selectPrevious();
+        break;
+    case PopoverKeyAction::selectNext:
+        m_store.selectNext();
+        break;
+    case PopoverKeyAction::killSelected:
+        // The selection is read when the task runs, not when the key was pressed.
+        startMainThreadTask([store = &m_store]() -> QCoro::Task<> {
+            if (const auto id = store->selectedEntryID())
+                co_await store->kill(*id);
+        });
+        break;
+    case PopoverKeyAction::refresh:
+        refresh();
+        break;
+    case PopoverKeyAction::closePopover:
+        m_popover->dismiss();
+        break;
+    }
+}
+
+std::optional<PopoverKeyAction> MenuBarController::actionForKeyCode(int qtKey) {
+    switch (qtKey) {
+    case Qt::Key_Up:
+        return PopoverKeyAction::selectPrevious;
+    case Qt::Key_Down:
+        return PopoverKeyAction::selectNext;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        return PopoverKeyAction::killSelected;
+    case Qt::Key_Escape:
+        return PopoverKeyAction::closePopover;
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<PopoverKeyAction> MenuBarController::actionForCharacter(QChar lowerCased,
+                                                                      Qt::KeyboardModifiers modifiers) {
+    const bool control = modifiers.testFlag(Qt::ControlModifier);
+    if (lowerCased == u'r' && control)
+        return PopoverKeyAction::refresh;
+    if (lowerCased == u'w' && control)
+        return PopoverKeyAction::closePopover;
+    if (lowerCased == u'k')
+        return PopoverKeyAction::killSelected;
+    return std::nullopt;
+}
+
+QString MenuBarController::charactersIgnoringModifiers(int qtKey, const QString &text) {
+    // With Ctrl held, X11 and others deliver a control character as the text ("\x12" for
+    // Ctrl+R), so letters are taken from the key, which names the letter of the layout.
+    if (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)
+        return QString(QChar(u'a' + (qtKey - Qt::Key_A)));
+    return text;
+}
+
+} // namespace quaystone

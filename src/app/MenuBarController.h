@@ -1,0 +1,69 @@
+#pragma once
+
+#include "app/PopoverKeyAction.h"
+#include "app/TrayActivation.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace quaystone {
+
+class AppConfig;
+class MenuPresenting;
+class PopoverPresenting;
+class PortStore;
+struct KeyDownEvent;
+
+// The front end of normal mode: turns tray clicks, menu choices and the open popup's keys
+// into calls on the store and the launch-at-login setting. The toolkit sits behind the two
+// presenting interfaces, so every decision here runs without a tray.
+class MenuBarController : public QObject {
+    Q_OBJECT
+
+public:
+    MenuBarController(AppConfig &appConfig, PortStore &store, std::unique_ptr<PopoverPresenting> popover,
+                      std::unique_ptr<MenuPresenting> menu, QObject *parent = nullptr);
+    ~MenuBarController() override;
+
+    // Shows the tray icon, builds the menu and starts listening to the popup's keys. Once.
+    void configure();
+
+    void handleStatusItemClick(TrayActivation activation, Qt::KeyboardModifiers modifiers);
+    // A press on the icon while the popup was shown, which closed it; a context request still
+    // owes the menu.
+    void handleIconPressThatClosedPopover(TrayActivation activation, Qt::KeyboardModifiers modifiers);
+
+    // Sees every key press of the open popup; false (pass it on) while the popup is closed.
+    bool handleKeyEvent(const KeyDownEvent &event);
+    bool handleKeyDown(const KeyDownEvent &event);
+    void perform(PopoverKeyAction action);
+
+    static std::optional<PopoverKeyAction> actionForKeyCode(int qtKey);
+    static std::optional<PopoverKeyAction> actionForCharacter(QChar lowerCased, Qt::KeyboardModifiers modifiers);
+    // The typed characters as if no modifier were held.
+    static QString charactersIgnoringModifiers(int qtKey, const QString &text);
+
+public Q_SLOTS:
+    void showPorts();
+    void refresh();
+    void toggleLaunchAtLogin();
+    void quit();
+    void closePopover();
+
+private:
+    void configureContextMenu();
+    void installKeyEventMonitor();
+    static bool isContextRequest(TrayActivation activation, Qt::KeyboardModifiers modifiers);
+    void openPopover();
+
+    // Declared before the popup, which reads the icon's geometry, so that it outlives it.
+    std::unique_ptr<MenuPresenting> m_menu;
+    std::unique_ptr<PopoverPresenting> m_popover;
+    AppConfig &m_appConfig;
+    PortStore &m_store;
+};
+
+} // namespace quaystone

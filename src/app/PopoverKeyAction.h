@@ -1,0 +1,8 @@
+#pragma once
+
+namespace quaystone {
+
+// The keyboard commands of the open popup. "No command" is an empty optional.
+enum class PopoverKeyAction { selectPrevious, selectNext, killSelected, refresh, closePopover };
+
+} // namespace quaystone
