@@ -1,7 +1,8 @@
 #include "ProcessCommandRunner.h"
 
 #include <QProcess>
-#include <qcoro/qcorosignal.h>
+
+#include <coroutine>
 
 namespace quaystone {
 
@@ -11,6 +12,36 @@ namespace {
 QString explicitPath(const QString &path) {
     return path.contains(u'/') ? path : QStringLiteral("./") + path;
 }
+
+// Suspends until the process is no longer running, however it got there: a start that fails emits no
+// finished(), only stateChanged() and errorOccurred(). (QCoro's waitForStarted with no time limit would
+// never resume then, and its signal awaiter cannot take stateChanged, whose private tag argument it
+// passes on as a null reference.) Resumes from the event loop, once QProcess has read the last output
+// and emitted all it emits, so that the process may be destroyed right after.
+class Stopped {
+public:
+    explicit Stopped(QProcess &process)
+        : m_process(process) {}
+
+    bool await_ready() const noexcept { return m_process.state() == QProcess::NotRunning; }
+
+    void await_suspend(std::coroutine_handle<> awaiting) {
+        m_connection = QObject::connect(&m_process, &QProcess::stateChanged, &m_process,
+                                        [this, awaiting](QProcess::ProcessState state) {
+                                            if (state != QProcess::NotRunning)
+                                                return;
+                                            QObject::disconnect(m_connection);
+                                            QMetaObject::invokeMethod(
+                                                &m_process, [awaiting] { awaiting.resume(); }, Qt::QueuedConnection);
+                                        });
+    }
+
+    void await_resume() const noexcept {}
+
+private:
+    QProcess &m_process;
+    QMetaObject::Connection m_connection;
+};
 
 } // namespace
 
@@ -25,12 +56,8 @@ QCoro::Task<CommandRunResult> ProcessCommandRunner::run(QString executablePath, 
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
     process.start(QIODevice::ReadOnly);
 
-    // A failed start emits no finished(), only errorOccurred(FailedToStart) on the way back to
-    // NotRunning, so the state is what is waited on. The signal arrives queued, after QProcess has
-    // read the last output and emitted finished(), so the process may be destroyed once we resume.
-    // Meanwhile QProcess reads both pipes into unbounded buffers whenever they have data.
-    while (process.state() != QProcess::NotRunning)
-        co_await qCoro(&process, &QProcess::stateChanged);
+    // While the child runs, QProcess drains both pipes into unbounded buffers from the event loop.
+    co_await Stopped(process);
 
     if (process.error() == QProcess::FailedToStart)
         co_return CommandRunnerError::launchFailed;
