@@ -90,12 +90,17 @@ std::optional<Int> parseDecimal(QStringView text) {
     return value;
 }
 
+// A socket line that passed the line rule; the name stays a span until the entry survives de-duplication.
+struct Found {
+    PortEntryID id;
+    Span command;
+};
+
 // The line rule. wholeCharacter(i) tells whether the code unit at i is a character on its own: a colon
 // or a parenthesis that a grapheme cluster joins to its neighbour is not that character. The numeric
 // checks need no such test, since a field of ASCII signs and digits can hold no multi-unit cluster.
 template <typename WholeCharacter>
-std::optional<PortEntry> entryFromLine(QStringView text, const LineFields &fields,
-                                       const WholeCharacter &wholeCharacter) {
+std::optional<Found> readLine(QStringView text, const LineFields &fields, const WholeCharacter &wholeCharacter) {
     if (fields.count < 9)
         return std::nullopt;
     const auto view = [text](Span s) { return text.sliced(s.begin, s.end - s.begin); };
@@ -121,40 +126,55 @@ std::optional<PortEntry> entryFromLine(QStringView text, const LineFields &field
     if (!port)
         return std::nullopt;
 
-    return PortEntry(*pid, *port, view(fields.command).toString());
+    return Found{{*pid, *port}, fields.command};
 }
 
-// Drops the header line, applies the line rule to every other line and keeps the latest entry per id.
+// Drops the header line, applies the line rule to every other line and keeps the latest line per id.
 class EntryCollector {
 public:
+    explicit EntryCollector(QStringView text)
+        : m_text(text) {
+        // About one entry for every two lines of lsof's usual 80 to 100 characters: saves rehashing.
+        m_positions.reserve(text.size() / 160);
+    }
+
     template <typename WholeCharacter>
-    void addLine(QStringView text, const LineFields &fields, const WholeCharacter &wholeCharacter) {
+    void addLine(const LineFields &fields, const WholeCharacter &wholeCharacter) {
         if (!m_headerSkipped) {
             m_headerSkipped = true;
             return;
         }
-        std::optional<PortEntry> entry = entryFromLine(text, fields, wholeCharacter);
-        if (!entry)
+        const std::optional<Found> found = readLine(m_text, fields, wholeCharacter);
+        if (!found)
             return;
-        // One lookup per line: 0 means "not seen yet", otherwise the position in m_entries plus one.
-        qsizetype &slot = m_positions[entry->id()];
+        // One lookup per line: 0 means "not seen yet", otherwise the position in m_found plus one.
+        qsizetype &slot = m_positions[found->id];
         if (slot == 0) {
-            m_entries.append(std::move(*entry));
-            slot = m_entries.size();
+            m_found.push_back(*found);
+            slot = static_cast<qsizetype>(m_found.size());
         } else {
-            m_entries[slot - 1] = std::move(*entry);
+            m_found[static_cast<size_t>(slot - 1)] = *found;
         }
     }
 
     QList<PortEntry> takeSorted() {
-        std::sort(m_entries.begin(), m_entries.end(), displayOrderLess);
-        return std::move(m_entries);
+        // The order of displayOrderLess, on the ids alone.
+        std::sort(m_found.begin(), m_found.end(), [](const Found &a, const Found &b) {
+            return a.id.port != b.id.port ? a.id.port < b.id.port : a.id.pid < b.id.pid;
+        });
+        QList<PortEntry> entries;
+        entries.reserve(static_cast<qsizetype>(m_found.size()));
+        for (const Found &f : m_found)
+            entries.append(PortEntry(f.id.pid, f.id.port,
+                                     m_text.sliced(f.command.begin, f.command.end - f.command.begin).toString()));
+        return entries;
     }
 
 private:
+    QStringView m_text;
     bool m_headerSkipped = false;
     QHash<PortEntryID, qsizetype> m_positions;
-    QList<PortEntry> m_entries;
+    std::vector<Found> m_found;
 };
 
 char32_t firstCodePoint(QStringView text, qsizetype begin, qsizetype end) {
@@ -162,6 +182,102 @@ char32_t firstCodePoint(QStringView text, qsizetype begin, qsizetype end) {
     if (c.isHighSurrogate() && begin + 1 < end && text[begin + 1].isLowSurrogate())
         return QChar::surrogateToUcs4(c, text[begin + 1]);
     return c.unicode();
+}
+
+// Gathers the fields of the line being read and hands each finished line to the collector.
+class LineReader {
+public:
+    explicit LineReader(QStringView text)
+        : m_collector(text) {}
+
+    void field(Span span) {
+        m_fields.add(span);
+        m_started = true;
+    }
+
+    void blank() { m_started = true; }
+
+    template <typename WholeCharacter>
+    void endLine(const WholeCharacter &wholeCharacter) {
+        if (m_started) {
+            m_collector.addLine(m_fields, wholeCharacter);
+            m_fields = {};
+            m_started = false;
+        }
+    }
+
+    QList<PortEntry> finish() { return m_collector.takeSorted(); }
+
+private:
+    EntryCollector m_collector;
+    LineFields m_fields;
+    bool m_started = false;
+};
+
+// Reads [from, to) of ASCII text unit by unit: there every character is one code unit (CR LF aside,
+// and the empty line between CR and LF is dropped anyway). The end of the range ends a line.
+void scanAscii(QStringView text, qsizetype from, qsizetype to, LineReader &reader) {
+    const auto wholeCharacter = [](qsizetype) { return true; };
+    const char16_t *units = text.utf16();
+    for (qsizetype i = from; i < to;) {
+        const char16_t c = units[i];
+        if (isAsciiWhiteSpace(c)) {
+            if (c >= 0x0A && c <= 0x0D)
+                reader.endLine(wholeCharacter);
+            else
+                reader.blank();
+            ++i;
+            continue;
+        }
+        const qsizetype begin = i;
+        // Almost every unit of a field is above the space; the controls below it are rare.
+        while (i < to && (units[i] > u' ' || !isAsciiWhiteSpace(units[i])))
+            ++i;
+        reader.field({begin, i});
+    }
+    reader.endLine(wholeCharacter);
+}
+
+// Reads [from, to) as grapheme clusters. A cluster is a newline or whitespace by its first code point,
+// and a whitespace cluster separates fields as a whole, any marks joined to it included. The end of
+// the range ends a line.
+void scanClusters(QStringView text, qsizetype from, qsizetype to, LineReader &reader) {
+    // boundary[i - from]: a cluster starts at code unit i, or the range ends there.
+    const qsizetype size = to - from;
+    std::vector<char> boundary(static_cast<size_t>(size + 1), 0);
+    boundary[0] = 1;
+    boundary[size] = 1;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData() + from, size);
+    for (qsizetype p = finder.toNextBoundary(); p != -1; p = finder.toNextBoundary())
+        boundary[p] = 1;
+    const auto isBoundary = [&boundary, from](qsizetype i) { return boundary[i - from] != 0; };
+    const auto wholeCharacter = [&](qsizetype i) { return isBoundary(i) && isBoundary(i + 1); };
+
+    qsizetype fieldBegin = -1;
+    const auto endField = [&](qsizetype at) {
+        if (fieldBegin >= 0) {
+            reader.field({fieldBegin, at});
+            fieldBegin = -1;
+        }
+    };
+    for (qsizetype begin = from; begin < to;) {
+        qsizetype end = begin + 1;
+        while (!isBoundary(end))
+            ++end;
+        const char32_t first = firstCodePoint(text, begin, end);
+        if (isNewline(first)) {
+            endField(begin);
+            reader.endLine(wholeCharacter);
+        } else if (QChar::isSpace(first)) {
+            endField(begin);
+            reader.blank();
+        } else if (fieldBegin < 0) {
+            fieldBegin = begin;
+        }
+        begin = end;
+    }
+    endField(to);
+    reader.endLine(wholeCharacter);
 }
 
 } // namespace
@@ -172,93 +288,17 @@ QList<PortEntry> LsofParser::parse(const QString &output) const {
 
 QList<PortEntry> LsofParser::parseGeneral(const QString &output) const {
     const QStringView text(output);
-    const qsizetype size = text.size();
-
-    // boundary[i]: a grapheme cluster starts at code unit i, or the text ends there.
-    std::vector<bool> boundary(size + 1, false);
-    boundary[0] = true;
-    boundary[size] = true;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, output);
-    for (qsizetype p = finder.toNextBoundary(); p != -1; p = finder.toNextBoundary())
-        boundary[p] = true;
-    const auto wholeCharacter = [&boundary](qsizetype i) { return boundary[i] && boundary[i + 1]; };
-
-    EntryCollector collector;
-    LineFields fields;
-    bool lineStarted = false;
-    qsizetype fieldBegin = -1;
-    const auto endField = [&](qsizetype at) {
-        if (fieldBegin >= 0) {
-            fields.add({fieldBegin, at});
-            fieldBegin = -1;
-        }
-    };
-    const auto endLine = [&] {
-        if (lineStarted) {
-            collector.addLine(text, fields, wholeCharacter);
-            fields = {};
-            lineStarted = false;
-        }
-    };
-
-    // A cluster is a newline or whitespace by its first code point; a whitespace cluster separates
-    // fields as a whole, marks joined to it included.
-    for (qsizetype begin = 0; begin < size;) {
-        qsizetype end = begin + 1;
-        while (!boundary[end])
-            ++end;
-        const char32_t first = firstCodePoint(text, begin, end);
-        if (isNewline(first)) {
-            endField(begin);
-            endLine();
-        } else {
-            lineStarted = true;
-            if (QChar::isSpace(first))
-                endField(begin);
-            else if (fieldBegin < 0)
-                fieldBegin = begin;
-        }
-        begin = end;
-    }
-    endField(size);
-    endLine();
-    return collector.takeSorted();
+    LineReader reader(text);
+    scanClusters(text, 0, text.size(), reader);
+    return reader.finish();
 }
 
 QList<PortEntry> LsofParser::parseAscii(const QString &output) const {
     Q_ASSERT(isAscii(output));
     const QStringView text(output);
-    const char16_t *units = text.utf16();
-    const qsizetype size = text.size();
-    const auto wholeCharacter = [](qsizetype) { return true; };
-
-    EntryCollector collector;
-    LineFields fields;
-    bool lineStarted = false;
-    for (qsizetype i = 0; i < size;) {
-        const char16_t c = units[i];
-        if (c >= 0x0A && c <= 0x0D) {
-            // CR LF needs no pairing here: the empty line between them is dropped anyway.
-            if (lineStarted) {
-                collector.addLine(text, fields, wholeCharacter);
-                fields = {};
-                lineStarted = false;
-            }
-            ++i;
-        } else if (isAsciiWhiteSpace(c)) {
-            lineStarted = true;
-            ++i;
-        } else {
-            const qsizetype begin = i;
-            while (i < size && !isAsciiWhiteSpace(units[i]))
-                ++i;
-            fields.add({begin, i});
-            lineStarted = true;
-        }
-    }
-    if (lineStarted)
-        collector.addLine(text, fields, wholeCharacter);
-    return collector.takeSorted();
+    LineReader reader(text);
+    scanAscii(text, 0, text.size(), reader);
+    return reader.finish();
 }
 
 bool LsofParser::isAscii(QStringView text) {
