@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <utility>
+#include <variant>
 #include <vector>
 
 using namespace quaystone;
@@ -53,11 +55,18 @@ QByteArray line(const QByteArray &name, int pid, int port) {
 
 const QByteArray header = "COMMAND PID USER FD TYPE DEVICE SIZE/OFF NODE NAME\n";
 
-std::vector<std::pair<qint32, qint64>> ids(const QList<PortEntry> &entries) {
-    std::vector<std::pair<qint32, qint64>> out;
-    for (const PortEntry &e : entries)
-        out.emplace_back(e.pid(), e.port());
-    return out;
+// pid, port and exact name of every entry, or the error.
+using Rows = std::vector<std::tuple<qint32, qint64, QString>>;
+
+std::variant<Rows, CommandRunnerError> outcome(const PortListingResult &result) {
+    if (!result.hasValue())
+        return result.error();
+    Rows rows;
+    for (const PortEntry &e : result.value()) {
+        EXPECT_FALSE(e.workingDirectory());
+        rows.emplace_back(e.pid(), e.port(), e.processName());
+    }
+    return rows;
 }
 
 TEST(DefaultPortListingService, RunsLsofOnceWithItsFixedArguments) {
@@ -70,60 +79,40 @@ TEST(DefaultPortListingService, RunsLsofOnceWithItsFixedArguments) {
     EXPECT_TRUE(DefaultPortListingService::defaultLsofPath().endsWith("/lsof"));
 }
 
-TEST(DefaultPortListingService, KeepsThePortsInsideTheRangeInParserOrder) {
-    const QByteArray output = header + line("a", 9, 10000) + line("b", 2, 9999) + line("c", 1, 3000) +
-                              line("d", 3, 2999) + line("e", 1, 9999) + line("f", 4, 5173);
+TEST(DefaultPortListingService, ListsWhatLsofPrintsOnStandardOutputInsideTheRange) {
+    const QByteArray ends = header + line("a", 9, 10000) + line("b", 2, 9999) + line("c", 1, 3000) +
+                            line("d", 3, 2999) + line("e", 1, 9999) + line("f", 4, 5173);
+    const QByteArray warning = "lsof: WARNING: can't stat() fuse.portal file system /run/user/1000/doc\n";
+    const QByteArray badBytes = header + line(QByteArray("no\xff") + "de", 1, 3000) + line("caf\xc3\xa9", 2, 3001) +
+                                line("\xed\xa0\x80", 3, 3002);
+    const PortRange watched{3000, 9999};
     struct Case {
         const char *name;
+        CommandRunResult run;
         PortRange range;
-        std::vector<std::pair<qint32, qint64>> expected;
+        std::variant<Rows, CommandRunnerError> expected;
     };
     const QList<Case> cases = {
-        {"watched range, both ends included", {3000, 9999}, {{1, 3000}, {4, 5173}, {1, 9999}, {2, 9999}}},
-        {"a single port", {5173, 5173}, {{4, 5173}}},
-        {"inverted range", {9999, 3000}, {}},
+        {"both ends of the range included, order kept", CommandResult{0, ends, {}}, watched,
+         Rows{{1, 3000, "c"}, {4, 5173, "f"}, {1, 9999, "e"}, {2, 9999, "b"}}},
+        {"a single port", CommandResult{0, ends, {}}, {5173, 5173}, Rows{{4, 5173, "f"}}},
+        {"inverted range", CommandResult{0, ends, {}}, {9999, 3000}, Rows{}},
+        {"nothing found: status 1, no output", CommandResult{1, {}, {}}, watched, Rows{}},
+        {"status and standard error ignored", CommandResult{1, header + line("node", 5, 3000), warning}, watched,
+         Rows{{5, 3000, "node"}}},
+        {"ill-formed UTF-8 replaced, the rest decoded", CommandResult{0, badBytes, {}}, watched,
+         Rows{{1, 3000, QStringLiteral("no\uFFFDde")},
+              {2, 3001, QStringLiteral("caf\u00e9")},
+              {3, 3002, QStringLiteral("\uFFFD\uFFFD\uFFFD")}}},
+        {"the runner's failure passed through", CommandRunnerError::launchFailed, watched,
+         CommandRunnerError::launchFailed},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const Listing listing = list(CommandResult{0, output, {}}, c.range);
-        ASSERT_TRUE(listing.result.hasValue());
-        EXPECT_EQ(ids(listing.result.value()), c.expected);
-        EXPECT_EQ(listing.calls.size(), 1u) << "lsof runs even when the range holds no port";
+        const Listing listing = list(c.run, c.range);
+        EXPECT_EQ(outcome(listing.result), c.expected);
+        EXPECT_EQ(listing.calls.size(), 1u) << "lsof runs once, even when the range holds no port";
     }
-}
-
-TEST(DefaultPortListingService, IgnoresStatusAndStandardError) {
-    const QByteArray warning = "lsof: WARNING: can't stat() fuse.portal file system /run/user/1000/doc\n";
-    const Listing nothing = list(CommandResult{1, {}, {}}, PortRange{3000, 9999});
-    ASSERT_TRUE(nothing.result.hasValue());
-    EXPECT_TRUE(nothing.result.value().isEmpty());
-
-    const Listing some = list(CommandResult{1, header + line("node", 5, 3000), warning}, PortRange{3000, 9999});
-    ASSERT_TRUE(some.result.hasValue());
-    EXPECT_EQ(ids(some.result.value()), (std::vector<std::pair<qint32, qint64>>{{5, 3000}}));
-}
-
-TEST(DefaultPortListingService, DecodesUtf8AndReplacesWhatIsNot) {
-    const QByteArray output = header +
-                              line("no\xff"
-                                   "de",
-                                   1, 3000) +
-                              line("caf\xc3\xa9", 2, 3001) + line("\xe2\x82", 3, 3002);
-    const Listing listing = list(CommandResult{0, output, {}}, PortRange{3000, 9999});
-    ASSERT_TRUE(listing.result.hasValue());
-    const QList<PortEntry> &entries = listing.result.value();
-    ASSERT_EQ(entries.size(), 3);
-    EXPECT_EQ(entries[0].processName(), QStringLiteral("no\uFFFDde"));
-    EXPECT_EQ(entries[1].processName(), QStringLiteral("caf\u00e9"));
-    EXPECT_TRUE(entries[2].processName().contains(QChar::ReplacementCharacter));
-    for (const PortEntry &e : entries)
-        EXPECT_FALSE(e.workingDirectory());
-}
-
-TEST(DefaultPortListingService, PassesARunnerFailureThrough) {
-    const Listing listing = list(CommandRunnerError::launchFailed, PortRange{3000, 9999});
-    ASSERT_FALSE(listing.result.hasValue());
-    EXPECT_EQ(listing.result.error(), CommandRunnerError::launchFailed);
 }
 
 // A port inside the watched range that this process can listen on.
