@@ -22,6 +22,8 @@ class Stopped {
 public:
     explicit Stopped(QProcess &process)
         : m_process(process) {}
+    // A coroutine destroyed while suspended here must leave no slot behind that points into its frame.
+    ~Stopped() { QObject::disconnect(m_connection); }
 
     bool await_ready() const noexcept { return m_process.state() == QProcess::NotRunning; }
 
