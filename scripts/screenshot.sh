@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# Takes docs/screenshot.png: the open popup with a few listeners, on a virtual X server with a
+# real tray (trayer). Starts three throwaway HTTP servers in 3000-9999, each from its own
+# project folder and under a familiar server name, clicks the tray icon and grabs the screen
+# around the popup. Needs Xvfb, trayer, xdotool, ImageMagick and python3.
+#
+# Usage: scripts/screenshot.sh [PATH-TO-quaystone]   (default: build/src/app/quaystone)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+binary=${1:-build/src/app/quaystone}
+output=docs/screenshot.png
+[ -x "$binary" ] || { echo "screenshot: build the app first ($binary not found)" >&2; exit 1; }
+
+demo=$(mktemp -d /tmp/quaystone-demo.XXXXXX)
+# Short, plain project folders read better in the picture than the scratch folder's name.
+projects=/tmp/projects
+[ -e "$projects" ] && { echo "screenshot: $projects exists; move it away first" >&2; exit 1; }
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$demo" "$projects"
+}
+trap cleanup EXIT
+
+wait_for() {
+    local deadline=$((SECONDS + 10))
+    until "$@"; do
+        ((SECONDS < deadline)) || { echo "screenshot: timed out waiting for: $*" >&2; exit 1; }
+        sleep 0.1
+    done
+}
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port_busy() { ! port_free "$1"; }
+
+# A server is python3 started through a link with the server's name, which is the process
+# name the listing shows.
+# The interpreter itself, not a launcher script that dispatches on its own name.
+python=$(python3 -c 'import os, sys; print(os.path.realpath(sys.executable))')
+mkdir -p "$demo/bin"
+serve() { # name port folder
+    local name=$1 port=$2 folder=$3
+    port_free "$port" || { echo "screenshot: port $port is taken; free it first" >&2; exit 1; }
+    mkdir -p "$folder"
+    ln -sf "$python" "$demo/bin/$name"
+    (cd "$folder" && exec "$demo/bin/$name" -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
+    pids+=($!)
+    wait_for port_busy "$port"
+}
+serve node 3000 "$projects/storefront"
+serve vite 5173 "$projects/dashboard/web"
+serve uvicorn 8080 "$projects/billing-api"
+
+# Drawn at twice the size, for screens with high pixel density.
+scale=2
+Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp 3>"$demo/display" 2>/dev/null &
+pids+=($!)
+wait_for test -s "$demo/display"
+export DISPLAY=":$(head -n1 "$demo/display")"
+
+trayer --edge top --align right --widthtype percent --width 100 --height $((26 * scale)) \
+    --transparent true --alpha 0 --tint 0x2e3440 \
+    --SetDockType true --SetPartialStrut true >/dev/null 2>&1 &
+pids+=($!)
+wait_for xdotool search --class trayer >/dev/null
+
+env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale XDG_CONFIG_HOME="$demo/config" "$binary" >"$demo/app.log" 2>&1 &
+pids+=($!)
+
+# The app's only visible window before the click: the icon embedded in the tray.
+tray_icon() { xdotool search --onlyvisible --class quaystone 2>/dev/null | head -n1 | grep .; }
+wait_for tray_icon >/dev/null
+eval "$(xdotool getwindowgeometry --shell "$(tray_icon)")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+# Park the pointer off the popup so that no row shows a hover.
+xdotool mousemove 40 1400
+
+popup() { xdotool search --onlyvisible --name '^Quaystone Ports$' 2>/dev/null | head -n1 | grep .; }
+wait_for popup >/dev/null
+sleep 1.5 # the first listing and the working directories
+eval "$(xdotool getwindowgeometry --shell "$(popup)")"
+
+# The popup with the panel above it and a margin of desktop around it. The bare X server's
+# black root window becomes a plain desktop colour.
+margin=$((24 * scale))
+left=$((X - margin))
+((left >= 0)) || left=0
+crop_w=$((2560 - left))
+crop_h=$((Y + HEIGHT + margin))
+mkdir -p docs
+import -window root -crop "${crop_w}x${crop_h}+${left}+0" +repage "$demo/raw.png"
+# The popup sits against the screen's right edge: add the same margin there, panel included.
+panel_colour=$(convert "$demo/raw.png" -format '%[pixel:p{0,0}]' info:)
+panel_h=$((26 * scale))
+convert "$demo/raw.png" -fill '#d8dee9' -draw "color 0,$((crop_h - 1)) floodfill" \
+    -background '#d8dee9' -gravity east -splice "${margin}x0" \
+    -fill "$panel_colour" -draw "rectangle ${crop_w},0 $((crop_w + margin - 1)),$((panel_h - 1))" "$output"
+echo "screenshot: wrote $output ($((crop_w + margin))x${crop_h})"
