@@ -4,6 +4,8 @@
 #include "discovery/WorkingDirectoryResolving.h"
 #include "termination/ProcessKilling.h"
 
+#include <qcoro/qcorotimer.h>
+
 #include <algorithm>
 
 namespace quaystone {
@@ -18,6 +20,9 @@ qsizetype indexOf(const QList<PortEntry> &list, const PortEntryID &id) {
 bool contains(const QList<PortEntry> &list, const PortEntryID &id) {
     return indexOf(list, id) >= 0;
 }
+
+// Working-directory reads between two visits of the event loop: about a millisecond's worth.
+constexpr qsizetype resolutionSliceRows = 256;
 
 RowError rowErrorFor(ProcessKillOutcome outcome) {
     return outcome == ProcessKillOutcome::permissionDenied ? RowError::permissionDenied : RowError::couldNotKill;

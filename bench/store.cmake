@@ -1,0 +1,1 @@
+quaystone_add_bench(bench_store_refresh SOURCES PortStoreRefreshBench.cpp support/RealListeners.h LIBS quaystone_core)
