@@ -113,8 +113,13 @@ QCoro::Task<> PortStore::performRefresh() {
 QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEntry> listing) {
     QList<PortEntry> result;
     result.reserve(listing.size());
-    for (const PortEntry &entry : listing)
+    // The default resolver answers without suspending, so thousands of rows would hold the
+    // event loop for a visible moment; hand it back now and then so the popup keeps painting.
+    for (const PortEntry &entry : listing) {
         result.append(entry.withWorkingDirectory(co_await m_workingDirectoryResolver->resolve(entry.pid())));
+        if (result.size() % resolutionSliceRows == 0)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+    }
     co_return result;
 }
 

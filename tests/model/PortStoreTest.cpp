@@ -2,6 +2,7 @@
 #include "StoreFakes.h"
 
 #include <QSignalSpy>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace quaystone;
@@ -125,6 +126,23 @@ TEST_F(PortStoreTest, EveryPassResolvesEveryRowInOrderAndReplacesDirectories) {
     EXPECT_EQ(store().entries()[0].workingDirectory(), QStringLiteral("/srv/a"));
     EXPECT_EQ(store().entries()[1].workingDirectory(), std::nullopt);
     EXPECT_EQ(store().entries()[2].workingDirectory(), QStringLiteral("/srv/a"));
+}
+
+TEST_F(PortStoreTest, ALongResolutionServesTheEventLoopAndKeepsTheOrder)
+{
+    QList<PortEntry> many;
+    for (int i = 0; i < 600; ++i)
+        many.append(entry(100 + i % 7, 3000 + i));
+    m_listing->answer = many;
+    bool served = false;
+    QTimer::singleShot(0, &store(), [&] { served = store().isRefreshing(); });
+
+    auto task = store().refresh();
+    EXPECT_FALSE(task.isReady()) << "thousands of synchronous reads must not hold the loop";
+    ASSERT_TRUE(spinUntil([&] { return task.isReady(); }));
+    EXPECT_TRUE(served);
+    EXPECT_EQ(store().entries(), many);
+    EXPECT_EQ(m_resolver->pids.size(), 600);
 }
 
 TEST_F(PortStoreTest, SelectionIsCarriedOverAcrossPasses) {
