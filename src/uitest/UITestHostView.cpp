@@ -64,15 +64,16 @@ UITestHostView::UITestHostView(PortStore &store, AppConfig &appConfig, QWidget *
     layout->setSpacing(12);
     // The stack takes its own size and sits in the top leading corner of the fixed frame.
     layout->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    for (QWidget *widget : {static_cast<QWidget *>(m_refreshButton), static_cast<QWidget *>(m_launchAtLoginSwitch),
-                            static_cast<QWidget *>(m_launchAtLoginLabel), static_cast<QWidget *>(m_selectionLabel)})
-        layout->addWidget(widget, 0, Qt::AlignLeft);
+    const QList<QWidget *> controls{m_refreshButton, m_launchAtLoginSwitch, m_launchAtLoginLabel, m_selectionLabel};
+    for (QWidget *control : controls)
+        layout->addWidget(control, 0, Qt::AlignLeft);
     layout->addWidget(divider);
     layout->addWidget(rootView, 0, Qt::AlignLeft);
 
     connect(m_refreshButton, &QPushButton::clicked, this, &UITestHostView::refresh);
-    // clicked, not toggled: only the user's toggles are requests; render() sets the box too.
-    connect(m_launchAtLoginSwitch, &QCheckBox::clicked, this, &UITestHostView::setLaunchAtLogin);
+    // toggled, not clicked: assistive technologies toggle the box without a click. render()
+    // sets the box with its signals blocked, so only the user's toggles are requests.
+    connect(m_launchAtLoginSwitch, &QCheckBox::toggled, this, &UITestHostView::setLaunchAtLogin);
     connect(&m_store, &PortStore::changed, this, &UITestHostView::render);
     connect(&m_appConfig, &AppConfig::changed, this, &UITestHostView::render);
     render();
@@ -87,10 +88,9 @@ void UITestHostView::refresh() {
 }
 
 void UITestHostView::setLaunchAtLogin(bool enabled) {
+    // The box has already flipped to the requested value; the setting's change announcement
+    // sets it back to what the controller reports.
     m_appConfig.setLaunchAtLoginEnabled(enabled);
-    // The setting announces every assignment, but a box left showing the requested value
-    // would lie if the controller refused; render() again so it always shows what is published.
-    render();
 }
 
 void UITestHostView::render() {
