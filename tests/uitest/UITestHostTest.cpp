@@ -248,19 +248,5 @@ TEST(UITestHost, KillsFollowTheScenario) {
     }
 }
 
-TEST(UITestHost, KillingBothLeavesNothingSelected) {
-    Host host;
-    host.showAndSettle();
-    host.click("kill-port-4242");
-    host.settle();
-    EXPECT_TRUE(test::spinUntil([&] { return host.listings() == 2; }));
-    host.settle();
-    host.click("kill-port-5252");
-    EXPECT_TRUE(test::spinUntil([&] { return host.listings() == 3; }));
-    host.settle();
-    EXPECT_TRUE(host.store().entries().isEmpty());
-    EXPECT_EQ(host.label("selected-port-label"), "Selected Port None");
-}
-
 } // namespace
 } // namespace quaystone
