@@ -100,15 +100,5 @@ BENCHMARK(BM_LongestLoopGapDuringPass)->Unit(benchmark::kMillisecond)->UseRealTi
 BENCHMARK(BM_LongestLoopGapDuringListing)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 int main(int argc, char **argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    Listeners held(wantedListeners);
-    listeners = &held;
-    if (held.size() < wantedListeners)
-        std::fprintf(stderr, "only %d of %d ports could be listened on\n", held.size(), wantedListeners);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksHoldingListeners(argc, argv, listeners);
 }

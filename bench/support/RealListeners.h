@@ -4,6 +4,10 @@
 #include "discovery/DefaultPortListingService.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
 
 #include <cerrno>
 #include <vector>
@@ -101,6 +105,22 @@ inline qsizetype runBareLsof() {
     int status = 0;
     waitpid(pid, &status, 0);
     return total;
+}
+
+// The benchmarks' main: runs them all while this process holds wantedListeners listeners,
+// published through `listeners` for their use.
+inline int runBenchmarksHoldingListeners(int argc, char **argv, Listeners *&listeners) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    Listeners held(wantedListeners);
+    listeners = &held;
+    if (held.size() < wantedListeners)
+        std::fprintf(stderr, "only %d of %d ports could be listened on\n", held.size(), wantedListeners);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace quaystone::bench

@@ -1,5 +1,5 @@
 #include "discovery/DefaultPortListingService.h"
-#include "AwaitTask.h"
+#include "support/TestSupport.h"
 #include "discovery/ProcessCommandRunner.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "discovery/ProcessCommandRunner.h"
 
-#include "AwaitTask.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 #include "model/PortStore.h"
-#include "StoreFakes.h"
+#include "support/StoreFakes.h"
 
 #include <QSignalSpy>
 #include <QTimer>

@@ -31,6 +31,22 @@ inline void drainEvents() {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+namespace detail {
+template <typename T>
+QCoro::Task<> storeResult(QCoro::Task<T> task, std::optional<T> *out) {
+    out->emplace(co_await std::move(task));
+}
+} // namespace detail
+
+// Runs task to its end on a local event loop. QCoro::waitFor itself needs a default-constructible
+// result, which Result<T, E> is not.
+template <typename T>
+T awaitTask(QCoro::Task<T> task) {
+    std::optional<T> result;
+    QCoro::waitFor(detail::storeResult(std::move(task), &result));
+    return std::move(*result);
+}
+
 // A queue of calls that stay suspended until the test completes them, so that any
 // interleaving of coroutines can be played step by step without sleeps.
 template <typename T>

@@ -9,6 +9,8 @@
 
 namespace quaystone::test {
 
+// Fakes of the store's three services, shared by the store, view and controller tests.
+
 // Lists either a fixed answer at once, or, while `held` is true, waits for the test.
 class FakeListing : public PortListing {
 public:
