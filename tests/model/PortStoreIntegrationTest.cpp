@@ -18,8 +18,7 @@ using namespace quaystone::test;
 namespace {
 
 // A port in the watched range that nobody listens on right now.
-quint16 freePortInRange()
-{
+quint16 freePortInRange() {
     for (quint16 port = 7300; port < 9999; ++port) {
         QTcpServer probe;
         if (probe.listen(QHostAddress::LocalHost, port))
@@ -28,8 +27,7 @@ quint16 freePortInRange()
     return 0;
 }
 
-std::optional<PortEntry> listedRow(const PortStore &store, qint64 pid)
-{
+std::optional<PortEntry> listedRow(const PortStore &store, qint64 pid) {
     for (const PortEntry &e : store.entries()) {
         if (e.pid() == pid)
             return e;
@@ -37,8 +35,7 @@ std::optional<PortEntry> listedRow(const PortStore &store, qint64 pid)
     return std::nullopt;
 }
 
-TEST(PortStoreIntegration, ListsARealListenerWithItsDirectoryAndKillsIt)
-{
+TEST(PortStoreIntegration, ListsARealListenerWithItsDirectoryAndKillsIt) {
     QTemporaryDir directory;
     ASSERT_TRUE(directory.isValid());
     const quint16 port = freePortInRange();
@@ -47,12 +44,11 @@ TEST(PortStoreIntegration, ListsARealListenerWithItsDirectoryAndKillsIt)
     QProcess server;
     server.setWorkingDirectory(directory.path());
     server.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import socket,time\n"
-                                 "s=socket.socket(); s.bind(('127.0.0.1', %1)); s.listen()\n"
-                                 "print('ready', flush=True)\n"
-                                 "time.sleep(60)")
-                      .arg(port)});
+                 {QStringLiteral("-c"), QStringLiteral("import socket,time\n"
+                                                       "s=socket.socket(); s.bind(('127.0.0.1', %1)); s.listen()\n"
+                                                       "print('ready', flush=True)\n"
+                                                       "time.sleep(60)")
+                                            .arg(port)});
     ASSERT_TRUE(server.waitForStarted());
     ASSERT_TRUE(spinUntil([&] { return server.readAllStandardOutput().contains("ready"); }, 10000));
     const qint64 pid = server.processId();
