@@ -31,6 +31,13 @@ KillButton::KillButton(TextTone tone, QWidget *parent)
     setFixedSize(killFrameSize, killFrameSize);
 }
 
+void KillButton::setTone(TextTone tone) {
+    if (tone == m_tone)
+        return;
+    m_tone = tone;
+    update();
+}
+
 void KillButton::paintEvent(QPaintEvent *) {
     const QColor colour = toneColour(palette(), m_tone);
     QPainter painter(this);

@@ -15,6 +15,7 @@ public:
     KillButton(TextTone tone, QWidget *parent = nullptr);
 
     TextTone tone() const { return m_tone; }
+    void setTone(TextTone tone);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

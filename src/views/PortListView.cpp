@@ -33,21 +33,32 @@ void PortListView::setRows(Rows rows) {
     const bool selectionMoved = rows.selectedEntryID != m_rows.selectedEntryID;
     m_rows = std::move(rows);
 
+    // Built rows whose entry is still listed are kept under their new index; a press on one
+    // of them must survive the render.
+    QMultiHash<PortEntryID, PortRowView *> built;
+    for (const auto &[index, row] : m_builtRows)
+        built.insert(row->entry().id(), row);
+    m_builtRows.clear();
+
     const PortRowView::Heights heights;
     m_offsets.resize(size_t(m_rows.entries.size()) + 1);
     m_offsets[0] = 0;
     qsizetype selectedIndex = -1;
     for (qsizetype i = 0; i < m_rows.entries.size(); ++i) {
         const PortEntry &entry = m_rows.entries[i];
-        const bool hasError = m_rows.rowErrors.contains(entry.id());
+        const PortEntryID id = entry.id();
+        const bool hasError = m_rows.rowErrors.contains(id);
         m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + heights.of(entry.workingDirectory().has_value(), hasError);
-        if (selectedIndex < 0 && m_rows.selectedEntryID == entry.id())
+        if (selectedIndex < 0 && m_rows.selectedEntryID == id)
             selectedIndex = i;
+        if (!built.isEmpty()) {
+            if (const auto row = built.constFind(id); row != built.cend()) {
+                m_builtRows.emplace(i, *row);
+                built.erase(row);
+            }
+        }
     }
-
-    for (const auto &[index, row] : m_builtRows)
-        delete row;
-    m_builtRows.clear();
+    qDeleteAll(built);
 
     setFixedHeight(visibleHeight());
     QScrollBar *bar = verticalScrollBar();
@@ -56,6 +67,11 @@ void PortListView::setRows(Rows rows) {
     if (selectionMoved && selectedIndex >= 0)
         scrollToShow(selectedIndex);
     placeRows();
+    // Rows just built already have these inputs, and then nothing changes.
+    for (const auto &[index, row] : m_builtRows) {
+        const PortEntry &entry = m_rows.entries[index];
+        row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()));
+    }
 }
 
 QSize PortListView::sizeHint() const {
@@ -117,14 +133,17 @@ void PortListView::placeRows() {
     }
 }
 
+std::optional<RowError> PortListView::rowErrorOf(PortEntryID id) const {
+    const auto error = m_rows.rowErrors.constFind(id);
+    return error == m_rows.rowErrors.cend() ? std::nullopt : std::optional<RowError>(*error);
+}
+
 PortRowView *PortListView::buildRow(qsizetype index) {
     const PortEntry &entry = m_rows.entries[index];
     const PortEntryID id = entry.id();
-    const auto error = m_rows.rowErrors.constFind(id);
     auto *row = new PortRowView(
-        entry, m_rows.selectedEntryID == id,
-        error == m_rows.rowErrors.cend() ? std::nullopt : std::optional<RowError>(*error),
-        [select = m_select, id] { select(id); }, [kill = m_kill, id] { kill(id); }, viewport());
+        entry, m_rows.selectedEntryID == id, rowErrorOf(id), [select = m_select, id] { select(id); },
+        [kill = m_kill, id] { kill(id); }, viewport());
     row->show();
     return row;
 }

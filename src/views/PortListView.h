@@ -19,7 +19,7 @@ class PortRowView;
 // The scrolling list of rows, at most 320 pixels high and shrinking to its rows. Rows are
 // built lazily: every row's offset follows from its content, so only the rows that intersect
 // the viewport exist as widgets; the others are built when scrolled into view and dropped
-// when scrolled out.
+// when scrolled out. A row is known by its entry's id across changes.
 class PortListView : public QAbstractScrollArea {
     Q_OBJECT
 
@@ -37,7 +37,8 @@ public:
     PortListView(RowAction select, RowAction kill, QWidget *parent = nullptr);
     ~PortListView() override;
 
-    // Replaces the rows; rows in view are built anew. When the selection moved, the newly
+    // Replaces the rows. A built row whose id is still listed and in view is kept and takes its
+    // new inputs; only rows new to the view are built. When the selection moved, the newly
     // selected row is scrolled into view, so the keyboard never selects an unseen row.
     void setRows(Rows rows);
 
@@ -53,6 +54,7 @@ private:
     int visibleHeight() const;
     void scrollToShow(qsizetype index);
     void placeRows();
+    std::optional<RowError> rowErrorOf(PortEntryID id) const;
     PortRowView *buildRow(qsizetype index);
 
     RowAction m_select;

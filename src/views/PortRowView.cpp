@@ -60,6 +60,7 @@ PortRowView::Heights::Heights() {
 PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
                          std::function<void()> select, std::function<void()> kill, QWidget *parent)
     : QWidget(parent)
+    , m_entry(entry)
     , m_isSelected(isSelected)
     , m_select(std::move(select)) {
     const QString port = QString::number(entry.port());
@@ -68,53 +69,99 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     row->setContentsMargins(horizontalPadding, verticalPadding, horizontalPadding, verticalPadding);
     row->setSpacing(columnSpacing);
 
-    auto *selectButton = new PlainButton(this);
-    selectButton->setObjectName(QStringLiteral("port-row-") + port);
-    selectButton->setAccessibleName(tr("Port %1, %2").arg(port, entry.processName()));
-    connect(selectButton, &QAbstractButton::clicked, this, [this] { m_select(); });
-    row->addWidget(selectButton, 1);
+    m_selectButton = new PlainButton(this);
+    m_selectButton->setObjectName(QStringLiteral("port-row-") + port);
+    connect(m_selectButton, &QAbstractButton::clicked, this, [this] { m_select(); });
+    row->addWidget(m_selectButton, 1);
 
-    auto *label = new QVBoxLayout(selectButton);
-    label->setContentsMargins(0, 0, 0, 0);
-    label->setSpacing(labelSpacing);
+    m_label = new QVBoxLayout(m_selectButton);
+    m_label->setContentsMargins(0, 0, 0, 0);
+    m_label->setSpacing(labelSpacing);
 
     auto *topLine = new QHBoxLayout;
     topLine->setSpacing(columnSpacing);
-    auto *portLabel = new TextLabel(port, portFont(), TextTone::primary, selectButton);
+    auto *portLabel = new TextLabel(port, portFont(), TextTone::primary, m_selectButton);
     portLabel->setFixedWidth(portColumnWidth);
     topLine->addWidget(portLabel, 0, Qt::AlignTop);
 
-    auto *texts = new QVBoxLayout;
-    texts->setSpacing(nameDirectorySpacing);
-    texts->addWidget(new TextLabel(entry.processName(), nameFont(), TextTone::primary, selectButton));
-    if (const std::optional<QString> &directory = entry.workingDirectory()) {
-        auto *directoryLabel = new TextLabel(*directory, directoryFont(), TextTone::secondary, selectButton);
-        // The end of a path tells most about it.
-        directoryLabel->setElideMode(Qt::ElideLeft);
-        texts->addWidget(directoryLabel);
-    }
-    texts->addStretch(1);
-    topLine->addLayout(texts);
+    m_texts = new QVBoxLayout;
+    m_texts->setSpacing(nameDirectorySpacing);
+    m_nameLabel = new TextLabel(entry.processName(), nameFont(), TextTone::primary, m_selectButton);
+    m_texts->addWidget(m_nameLabel);
+    m_texts->addStretch(1);
+    topLine->addLayout(m_texts);
     topLine->addSpacerItem(new QSpacerItem(minimumSpacerWidth, 0, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    label->addLayout(topLine);
+    m_label->addLayout(topLine);
+    m_label->addStretch(1);
 
-    if (rowError) {
-        auto *errorLabel = new TextLabel(errorText(*rowError), errorFont(), TextTone::red, selectButton);
-        errorLabel->setObjectName(QStringLiteral("row-error-") + port);
-        errorLabel->setAccessibleName(errorLabel->text());
-        label->addWidget(errorLabel);
-    }
-    label->addStretch(1);
+    m_killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
+    m_killButton->setObjectName(QStringLiteral("kill-port-") + port);
+    connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
+    row->addWidget(m_killButton, 0, Qt::AlignTop);
 
-    auto *killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
-    killButton->setObjectName(QStringLiteral("kill-port-") + port);
-    // The port keeps the names apart when one program listens on several ports.
-    killButton->setAccessibleName(tr("Kill %1 on port %2").arg(entry.processName(), port));
-    connect(killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
-    row->addWidget(killButton, 0, Qt::AlignTop);
+    setDirectory(entry.workingDirectory());
+    setRowError(rowError);
+    setAccessibleNames();
 }
 
 PortRowView::~PortRowView() = default;
+
+void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError) {
+    // Exact comparisons: the texts are shown verbatim.
+    const bool renamed = entry.processName() != m_entry.processName();
+    const bool moved = entry.workingDirectory() != m_entry.workingDirectory();
+    m_entry = entry;
+    if (renamed) {
+        m_nameLabel->setText(entry.processName());
+        setAccessibleNames();
+    }
+    if (moved)
+        setDirectory(entry.workingDirectory());
+    if (isSelected != m_isSelected) {
+        m_isSelected = isSelected;
+        m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
+        update();
+    }
+    setRowError(rowError);
+}
+
+void PortRowView::setAccessibleNames() {
+    const QString port = QString::number(m_entry.port());
+    m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, m_entry.processName()));
+    // The port keeps the names apart when one program listens on several ports.
+    m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(m_entry.processName(), port));
+}
+
+void PortRowView::setDirectory(const std::optional<QString> &directory) {
+    if (!directory) {
+        delete m_directoryLabel;
+        m_directoryLabel = nullptr;
+    } else if (m_directoryLabel) {
+        m_directoryLabel->setText(*directory);
+    } else {
+        m_directoryLabel = new TextLabel(*directory, directoryFont(), TextTone::secondary, m_selectButton);
+        // The end of a path tells most about it.
+        m_directoryLabel->setElideMode(Qt::ElideLeft);
+        m_texts->insertWidget(1, m_directoryLabel);
+        m_directoryLabel->show();
+    }
+}
+
+// The error line comes and goes with its identifier, so it is built and deleted, not hidden.
+void PortRowView::setRowError(std::optional<RowError> rowError) {
+    if (rowError == m_rowError)
+        return;
+    m_rowError = rowError;
+    delete m_errorLabel;
+    m_errorLabel = nullptr;
+    if (!rowError)
+        return;
+    m_errorLabel = new TextLabel(errorText(*rowError), errorFont(), TextTone::red, m_selectButton);
+    m_errorLabel->setObjectName(QStringLiteral("row-error-") + QString::number(m_entry.port()));
+    m_errorLabel->setAccessibleName(m_errorLabel->text());
+    m_label->insertWidget(1, m_errorLabel);
+    m_errorLabel->show();
+}
 
 QString PortRowView::errorText(RowError error) {
     switch (error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/PortEntry.h"
 #include "model/RowError.h"
 
 #include <QWidget>
@@ -7,9 +8,13 @@
 #include <functional>
 #include <optional>
 
+class QVBoxLayout;
+
 namespace quaystone {
 
-class PortEntry;
+class KillButton;
+class PlainButton;
+class TextLabel;
 
 // One listening socket: the port, the process name and, when known, its working directory,
 // an error line after a failed kill, and a kill button. A click anywhere but on the kill
@@ -36,6 +41,12 @@ public:
                 std::function<void()> kill, QWidget *parent = nullptr);
     ~PortRowView() override;
 
+    // Takes new inputs for the same entry id, touching only what changed. The row and its
+    // buttons live on, so a press that straddles a render still ends in a click. The actions
+    // are bound to the id and so stay as they are.
+    void setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError);
+    const PortEntry &entry() const { return m_entry; }
+
     static QString errorText(RowError error);
 
 protected:
@@ -44,8 +55,21 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    void setAccessibleNames();
+    void setDirectory(const std::optional<QString> &directory);
+    void setRowError(std::optional<RowError> rowError);
+
+    PortEntry m_entry;
     bool m_isSelected;
+    std::optional<RowError> m_rowError;
     std::function<void()> m_select;
+    PlainButton *m_selectButton;
+    QVBoxLayout *m_label;
+    QVBoxLayout *m_texts;
+    TextLabel *m_nameLabel;
+    TextLabel *m_directoryLabel = nullptr;
+    TextLabel *m_errorLabel = nullptr;
+    KillButton *m_killButton;
 };
 
 } // namespace quaystone
