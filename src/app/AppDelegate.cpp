@@ -25,7 +25,6 @@ AppDelegate::~AppDelegate() = default;
 void AppDelegate::applicationDidFinishLaunching() {
     if (m_launchOptions.uiTestHostEnabled) {
         m_uiTestWindow = std::make_unique<UITestHostSceneRoot>(m_launchOptions.uiTestScenario);
-        m_uiTestWindow->setWindowTitle(QStringLiteral("Quaystone UI Test Host"));
         m_uiTestWindow->show();
         return;
     }
