@@ -43,14 +43,19 @@ public:
     QList<qint32> pids;
 };
 
-// Always waits for the test to decide the outcome.
+// While `held` (the default), waits for the test to decide the outcome; otherwise answers
+// `outcome` at once.
 class FakeKiller : public ProcessKilling {
 public:
     QCoro::Task<ProcessKillOutcome> kill(qint32 pid) override {
         pids.append(pid);
-        co_return co_await pending.next();
+        if (held)
+            co_return co_await pending.next();
+        co_return ProcessKillOutcome(outcome);
     }
 
+    bool held = true;
+    ProcessKillOutcome outcome = ProcessKillOutcome::killed;
     PendingCalls<ProcessKillOutcome> pending;
     QList<qint32> pids;
 };
