@@ -1,10 +1,6 @@
 #include "ViewTestSupport.h"
 
 #include "views/Divider.h"
-#include "views/PopoverFooterView.h"
-#include "views/PopoverHeaderView.h"
-
-#include <functional>
 
 using namespace quaystone;
 using namespace quaystone::test;
@@ -12,65 +8,59 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString hint = QStringLiteral("Ctrl+R");
+enum Refresh { none, running, failed, done };
 
-TEST_F(PopoverViewTest, ContentFollowsRefreshStateAndEntries) {
-    const QList<PortEntry> one{entry(10, 3000, QStringLiteral("node"))};
-    struct Case {
+// Seeds `entries` and brings the store to a first refresh that has not begun, is running (its
+// listing held), has failed, or is done listing `entries`.
+void arrange(PopoverViewTest &t, Refresh refresh, const QList<PortEntry> &entries = {}) {
+    if (refresh == done)
+        return t.load(entries);
+    t.store().seedEntries(entries);
+    t.m_listing->held = refresh == running;
+    if (refresh == failed)
+        t.m_listing->answer = CommandRunnerError::launchFailed;
+    if (refresh != none)
+        startMainThreadTask([&t] { return t.store().refresh(); });
+    drainEvents();
+}
+
+// Showing the view then refreshes an idle store only: a second refresh shows as a second listing.
+TEST_F(PopoverViewTest, ContentFollowsRefreshStateAndShowingRefreshesAnIdleStore) {
+    const QList<PortEntry> one{PortEntry(10, 3000, "node")};
+    const QStringList empty{"No active ports", "Listening on 3000-9999"};
+    const QStringList rows{"PORT", "PROCESS", "3000", "node"};
+    const QStringList footer{"Last updated just now", "Ctrl+R"};
+    const struct {
         const char *name;
-        std::function<void(PopoverViewTest &)> arrange;
+        QList<PortEntry> entries;
+        Refresh refresh;
         QStringList texts;
         int dividers;
+        qsizetype listingsAfterShowing;
+    } cases[] = {
+        {"idle before any refresh", {}, none, empty, 0, 1},
+        {"first refresh running", {}, running, {"Checking ports..."}, 0, 1},
+        {"first refresh running over seeded rows", one, running, rows, 1, 1},
+        {"idle after a failed first refresh", {}, failed, empty, 0, 2},
+        {"loaded, nothing listening", {}, done, empty + footer, 1, 1},
+        {"loaded with rows", one, done, rows + footer, 2, 1},
     };
-    const std::vector<Case> cases{
-        {"idle before any refresh", [](auto &) {}, {"No active ports", "Listening on 3000-9999"}, 0},
-        {"first refresh running",
-         [](PopoverViewTest &t) {
-             t.m_listing->held = true;
-             startMainThreadTask([&t] { return t.store().refresh(); });
-         },
-         {"Checking ports..."},
-         0},
-        {"first refresh running over seeded rows",
-         [&](PopoverViewTest &t) {
-             t.store().seedEntries(one);
-             t.m_listing->held = true;
-             startMainThreadTask([&t] { return t.store().refresh(); });
-         },
-         {"PORT", "PROCESS", "3000", "node"},
-         1},
-        {"idle with seeded rows",
-         [&](PopoverViewTest &t) { t.store().seedEntries(one); },
-         {"PORT", "PROCESS", "3000", "node"},
-         1},
-        {"idle after a failed first refresh",
-         [](PopoverViewTest &t) {
-             t.m_listing->answer = CommandRunnerError::launchFailed;
-             startMainThreadTask([&t] { return t.store().refresh(); });
-         },
-         {"No active ports", "Listening on 3000-9999"},
-         0},
-        {"loaded, nothing listening",
-         [](PopoverViewTest &t) { t.load({}); },
-         {"No active ports", "Listening on 3000-9999", "Last updated just now", hint},
-         1},
-        {"loaded with rows",
-         [&](PopoverViewTest &t) { t.load(one); },
-         {"PORT", "PROCESS", "3000", "node", "Last updated just now", hint},
-         2},
-    };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         reset();
-        c.arrange(*this);
-        drainEvents();
+        arrange(*this, c.refresh, c.entries);
         EXPECT_EQ(textsOf(&view()), c.texts);
         EXPECT_EQ(view().findChildren<Divider *>().size(), c.dividers);
-        EXPECT_EQ(view().width(), 320);
-        EXPECT_EQ(view().height(), view().layout()->sizeHint().height());
+
+        m_listing->answer = QList<PortEntry>{};
+        view().hide();
+        view().show();
+        drainEvents();
         if (m_listing->pending.waiting() > 0)
             m_listing->pending.complete(QList<PortEntry>{});
         drainEvents();
+        EXPECT_EQ(m_listing->ranges.size(), c.listingsAfterShowing);
+        EXPECT_EQ(store().refreshState(), RefreshState::loaded);
     }
 }
 
@@ -93,54 +83,8 @@ TEST_F(PopoverViewTest, FooterTellsWholeSecondsSinceTheLastRefresh) {
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         reset(c.clock);
-        load({entry(10, 3000, QStringLiteral("node"))});
-        auto *footer = view().findChild<PopoverFooterView *>();
-        ASSERT_TRUE(footer);
-        EXPECT_EQ(textsOf(footer), (QStringList{c.footer, hint}));
-    }
-
-    // The fixed texts fit whole in their lines.
-    showView();
-    QList<TextLabel *> labels = view().findChild<PopoverFooterView *>()->findChildren<TextLabel *>();
-    labels += view().findChild<PopoverHeaderView *>()->findChildren<TextLabel *>();
-    for (TextLabel *label : labels)
-        EXPECT_EQ(label->displayedText(), label->text());
-}
-
-TEST_F(PopoverViewTest, ShowingTheViewRefreshesOnlyAnIdleStore) {
-    const struct {
-        const char *name;
-        std::function<void(PopoverViewTest &)> arrange;
-        int listingCalls;
-    } cases[] = {
-        {"never refreshed", [](auto &) {}, 1},
-        {"after a failed first refresh",
-         [](PopoverViewTest &t) {
-             t.m_listing->answer = CommandRunnerError::launchFailed;
-             auto task = t.store().refresh();
-             t.m_listing->answer = QList<PortEntry>{};
-         },
-         2},
-        {"loaded", [](PopoverViewTest &t) { t.load({}); }, 1},
-        {"first refresh running",
-         [](PopoverViewTest &t) {
-             t.m_listing->held = true;
-             startMainThreadTask([&t] { return t.store().refresh(); });
-             drainEvents();
-         },
-         1},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        reset();
-        c.arrange(*this);
-        showView();
-        // A refresh asked for while one runs would show up as a second listing.
-        if (m_listing->pending.waiting() > 0)
-            m_listing->pending.complete(QList<PortEntry>{});
-        drainEvents();
-        EXPECT_EQ(m_listing->calls, c.listingCalls);
-        EXPECT_EQ(store().refreshState(), RefreshState::loaded);
+        load({PortEntry(10, 3000, "node")});
+        EXPECT_EQ(textsOf(&view()).sliced(4), (QStringList{c.footer, "Ctrl+R"}));
     }
 }
 
