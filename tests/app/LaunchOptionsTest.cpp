@@ -4,37 +4,24 @@
 
 using namespace quaystone;
 
-TEST(LaunchOptionsTest, OptionsAreWholeCaseSensitiveArgumentsAnywhere) {
-    const LaunchOptions normal;
-    const LaunchOptions host{true, UITestScenario::normal};
-    const LaunchOptions deniedOnly{false, UITestScenario::killPermissionDenied};
-    const LaunchOptions hostDenied{true, UITestScenario::killPermissionDenied};
+TEST(LaunchOptions, OptionsAreWholeCaseSensitiveArgumentsAnywhere) {
     const QString program = QStringLiteral("/usr/bin/quaystone");
-    const QString hostOption = QStringLiteral("--ui-test-host");
-    const QString deniedOption = QStringLiteral("--ui-test-kill-permission-denied");
-
-    struct Case {
+    const QString host = QStringLiteral("--ui-test-host");
+    const QString denied = QStringLiteral("--ui-test-kill-permission-denied");
+    const LaunchOptions normal;
+    const struct {
         QStringList arguments;
         LaunchOptions expected;
-    };
-    const Case cases[] = {
-        {{}, normal},
+    } cases[] = {
         {{program}, normal},
-        {{program, hostOption}, host},
-        {{program, deniedOption}, deniedOnly},
-        {{program, hostOption, deniedOption}, hostDenied},
-        {{program, deniedOption, QStringLiteral("extra"), hostOption}, hostDenied},
-        {{program, hostOption, hostOption, deniedOption, deniedOption}, hostDenied},
-        {{hostOption}, host}, // the program path is one of the arguments too
+        {{program, host}, {true, UITestScenario::normal}},
+        {{program, denied}, {false, UITestScenario::killPermissionDenied}},
+        {{program, denied, QStringLiteral("extra"), host}, {true, UITestScenario::killPermissionDenied}},
         {{program, QStringLiteral("--ui-test-host=1")}, normal},
         {{program, QStringLiteral("--UI-TEST-HOST")}, normal},
-        {{program, QStringLiteral("--ui-test-hostx")}, normal},
-        {{program, QStringLiteral("x--ui-test-host")}, normal},
-        {{program, QStringLiteral(" --ui-test-host")}, normal},
-        {{program, QStringLiteral("--ui-test-kill-permission")}, normal},
-        {{program, QStringLiteral("--ui-test-host --ui-test-kill-permission-denied")}, normal},
+        {{program, host + QLatin1Char(' ') + denied}, normal},
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
         EXPECT_EQ(LaunchOptions::fromArguments(c.arguments), c.expected);
     }
