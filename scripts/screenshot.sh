@@ -7,31 +7,23 @@
 # Usage: scripts/screenshot.sh [PATH-TO-quaystone]   (default: build/src/app/quaystone)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=scripts/lib/xsession.sh
+source scripts/lib/xsession.sh
 
 binary=${1:-build/src/app/quaystone}
 output=docs/screenshot.png
 [ -x "$binary" ] || { echo "screenshot: build the app first ($binary not found)" >&2; exit 1; }
+xsession_require Xvfb trayer xdotool import convert python3 || exit 1
 
-demo=$(mktemp -d /tmp/quaystone-demo.XXXXXX)
 # Short, plain project folders read better in the picture than the scratch folder's name.
 projects=/tmp/projects
 [ -e "$projects" ] && { echo "screenshot: $projects exists; move it away first" >&2; exit 1; }
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
-    rm -rf "$demo" "$projects"
-}
-trap cleanup EXIT
-
-wait_for() {
-    local deadline=$((SECONDS + 10))
-    until "$@"; do
-        ((SECONDS < deadline)) || { echo "screenshot: timed out waiting for: $*" >&2; exit 1; }
-        sleep 0.1
-    done
+xsession_init
+xsession_on_exit() { rm -rf "$projects"; }
+demo=$XSESSION_DIR
+timed_out() {
+    echo "screenshot: timed out waiting for $*" >&2
+    exit 1
 }
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
@@ -48,8 +40,8 @@ serve() { # name port folder
     mkdir -p "$folder"
     ln -sf "$python" "$demo/bin/$name"
     (cd "$folder" && exec "$demo/bin/$name" -m http.server "$port" --bind 127.0.0.1 >/dev/null 2>&1) &
-    pids+=($!)
-    wait_for port_busy "$port"
+    xsession_track $!
+    xsession_wait_for port_busy "$port" || timed_out "a server on port $port"
 }
 serve node 3000 "$projects/storefront"
 serve vite 5173 "$projects/dashboard/web"
@@ -57,32 +49,18 @@ serve uvicorn 8080 "$projects/billing-api"
 
 # Drawn at twice the size, for screens with high pixel density.
 scale=2
-Xvfb -displayfd 3 -screen 0 2560x1600x24 -nolisten tcp 3>"$demo/display" 2>/dev/null &
-pids+=($!)
-wait_for test -s "$demo/display"
-export DISPLAY=":$(head -n1 "$demo/display")"
+xsession_start_xvfb 2560x1600x24
+xsession_start_trayer --edge top --align right --widthtype percent --width 100 --height $((26 * scale)) \
+    --transparent true --alpha 0 --tint 0x2e3440
+xsession_start_tray_app "$binary" QT_SCALE_FACTOR=$scale
 
-trayer --edge top --align right --widthtype percent --width 100 --height $((26 * scale)) \
-    --transparent true --alpha 0 --tint 0x2e3440 \
-    --SetDockType true --SetPartialStrut true >/dev/null 2>&1 &
-pids+=($!)
-wait_for xdotool search --class trayer >/dev/null
-
-env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=$scale XDG_CONFIG_HOME="$demo/config" "$binary" >"$demo/app.log" 2>&1 &
-pids+=($!)
-
-# The app's only visible window before the click: the icon embedded in the tray.
-tray_icon() { xdotool search --onlyvisible --class quaystone 2>/dev/null | head -n1 | grep .; }
-wait_for tray_icon >/dev/null
-eval "$(xdotool getwindowgeometry --shell "$(tray_icon)")"
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+xsession_wait_for xsession_tray_icon >/dev/null || timed_out "the tray icon"
+xsession_click_window "$(xsession_tray_icon)"
 # Park the pointer off the popup so that no row shows a hover.
 xdotool mousemove 40 1400
-
-popup() { xdotool search --onlyvisible --name '^Quaystone Ports$' 2>/dev/null | head -n1 | grep .; }
-wait_for popup >/dev/null
+popup=$(xsession_wait_window --name "$XSESSION_POPUP_TITLE") || timed_out "the popup"
 sleep 1.5 # the first listing and the working directories
-eval "$(xdotool getwindowgeometry --shell "$(popup)")"
+eval "$(xdotool getwindowgeometry --shell "$popup")"
 
 # The popup with the panel above it and a margin of desktop around it. The bare X server's
 # black root window becomes a plain desktop colour.

@@ -1,0 +1,146 @@
+# A throwaway X session for the scripts that drive the real binary: a virtual X server on a
+# free display, the trayer tray host, the app in its tray, and one trap that ends every
+# process started here, by pid, however the script exits.
+#
+# Source it, then call xsession_init before anything else. Everything lives in $XSESSION_DIR,
+# which the trap removes. A script with more to clean up defines xsession_on_exit.
+# shellcheck shell=bash
+
+XSESSION_WAIT_SECONDS=${XSESSION_WAIT_SECONDS:-10}
+XSESSION_POPUP_TITLE='^Quaystone Ports$'
+XSESSION_PIDS=()
+
+# Prints the tools that are missing to stderr; fails when there is one.
+xsession_require() {
+    local tool missing=0
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null 2>&1; then
+            echo "$(basename "$0"): $tool is not installed (scripts/install-deps.sh installs it)" >&2
+            missing=1
+        fi
+    done
+    return "$missing"
+}
+
+xsession_init() {
+    XSESSION_DIR=$(mktemp -d)
+    trap xsession_cleanup EXIT
+    trap 'exit 1' INT TERM
+}
+
+xsession_track() { XSESSION_PIDS+=("$@"); }
+
+# Ends every tracked process: TERM, up to two seconds' grace, then KILL. Keeps the exit status.
+xsession_cleanup() {
+    local status=$? pid alive
+    if declare -F xsession_on_exit >/dev/null; then
+        xsession_on_exit || true
+    fi
+    for pid in "${XSESSION_PIDS[@]}"; do
+        kill -TERM "$pid" 2>/dev/null || true
+    done
+    for _ in $(seq 20); do
+        alive=0
+        for pid in "${XSESSION_PIDS[@]}"; do
+            kill -0 "$pid" 2>/dev/null && alive=1
+        done
+        ((alive)) || break
+        sleep 0.1
+    done
+    for pid in "${XSESSION_PIDS[@]}"; do
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$XSESSION_DIR"
+    exit "$status"
+}
+
+# Runs the command until it succeeds, for at most $XSESSION_WAIT_SECONDS.
+xsession_wait_for() {
+    local deadline=$((SECONDS + XSESSION_WAIT_SECONDS))
+    until "$@"; do
+        ((SECONDS < deadline)) || return 1
+        sleep 0.1
+    done
+}
+
+# Starts Xvfb on a display it picks itself and exports DISPLAY once the server listens.
+# -noreset: a server that resets when its last client leaves (the accessibility bus launcher
+# connects and leaves, say) refuses connections while it does.
+# shellcheck disable=SC2120 # the arguments are optional
+xsession_start_xvfb() { # [WIDTHxHEIGHTxDEPTH]
+    Xvfb -displayfd 3 -noreset -screen 0 "${1:-1280x800x24}" -nolisten tcp 3>"$XSESSION_DIR/display" \
+        2>"$XSESSION_DIR/xvfb.log" &
+    xsession_track $!
+    if ! xsession_wait_for xsession_listening_display >/dev/null; then
+        echo "$(basename "$0"): Xvfb did not start: $(cat "$XSESSION_DIR/xvfb.log")" >&2
+        return 1
+    fi
+    DISPLAY=":$(xsession_listening_display)"
+    export DISPLAY
+}
+
+# The display number Xvfb reported, once its socket exists.
+xsession_listening_display() {
+    local display
+    display=$(head -n1 "$XSESSION_DIR/display" 2>/dev/null) && [ -n "$display" ] &&
+        [ -S "/tmp/.X11-unix/X$display" ] && echo "$display"
+}
+
+# Starts trayer as the tray host, by default a panel along the top right; arguments replace
+# the default layout.
+# shellcheck disable=SC2120 # the arguments are optional
+xsession_start_trayer() { # [TRAYER-ARGUMENT...]
+    local layout=(--edge top --align right --widthtype request --height 24 --transparent false)
+    (($#)) && layout=("$@")
+    trayer "${layout[@]}" --SetDockType true --SetPartialStrut true >"$XSESSION_DIR/trayer.log" 2>&1 &
+    xsession_track $!
+    xsession_wait_for xdotool search --class trayer >/dev/null 2>&1 || {
+        echo "$(basename "$0"): the tray host did not start" >&2
+        return 1
+    }
+}
+
+# Starts the app in normal mode into the tray, with a scratch autostart folder; its output goes
+# to $XSESSION_DIR/app.log and its pid to XSESSION_APP_PID. Without a session bus Qt embeds the
+# icon in trayer (XEmbed) instead of looking for a StatusNotifierItem host.
+xsession_start_tray_app() { # BINARY [VARIABLE=VALUE...]
+    local binary=$1
+    shift
+    env -u DBUS_SESSION_BUS_ADDRESS QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$XSESSION_DIR/config" "$@" "$binary" \
+        >"$XSESSION_DIR/app.log" 2>&1 &
+    XSESSION_APP_PID=$!
+    xsession_track "$XSESSION_APP_PID"
+}
+
+# Prints the first visible window that xdotool search finds with these arguments.
+xsession_window() { # XDOTOOL-SEARCH-ARGUMENT...
+    xdotool search --onlyvisible "$@" 2>/dev/null | head -n1 | grep .
+}
+
+# Waits for such a window and prints it.
+xsession_wait_window() { # XDOTOOL-SEARCH-ARGUMENT...
+    xsession_wait_for xsession_window "$@" >/dev/null && xsession_window "$@"
+}
+
+# Prints the app's tray icon: its visible window that is not the popup.
+xsession_tray_icon() {
+    local id
+    for id in $(xdotool search --onlyvisible --class quaystone 2>/dev/null); do
+        [[ "$(xdotool getwindowname "$id")" =~ $XSESSION_POPUP_TITLE ]] && continue
+        echo "$id"
+        return 0
+    done
+    return 1
+}
+
+xsession_popup() { xsession_window --name "$XSESSION_POPUP_TITLE"; }
+xsession_no_popup() { ! xsession_popup >/dev/null; }
+
+# Clicks the middle of a window.
+xsession_click_window() { # WINDOW
+    # shellcheck disable=SC2034 # all that --shell sets, kept local
+    local WINDOW X Y WIDTH HEIGHT SCREEN
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 1
+}
