@@ -1,5 +1,5 @@
 // How long the popover takes to show a store change: from the store's assignment to the
-// rebuilt widget tree (optionally painted), with 5,000 listeners. The target is one frame,
+// updated widget tree (optionally painted), with 5,000 listeners. The target is one frame,
 // 16 ms.
 
 #include "discovery/PortListing.h"
