@@ -29,14 +29,11 @@ protected:
     // A fresh store over fresh fakes, for table cases that each need a clean start.
     void reset() {
         m_store.reset();
-        auto listing = std::make_unique<FakeListing>();
-        auto resolver = std::make_unique<FakeResolver>();
-        auto killer = std::make_unique<FakeKiller>();
-        m_listing = listing.get();
-        m_resolver = resolver.get();
-        m_killer = killer.get();
-        m_store = std::make_unique<PortStore>(std::move(listing), std::move(resolver), std::move(killer),
-                                              PortStore::defaultRange, [this] { return m_clock; });
+        FakeServices fakes;
+        m_store = storeOverFakes(fakes, [this] { return m_clock; });
+        m_listing = fakes.listing;
+        m_resolver = fakes.resolver;
+        m_killer = fakes.killer;
     }
 
     // One complete refresh in which the listing answers `rows` at once.

@@ -2,6 +2,7 @@
 
 #include "discovery/PortListing.h"
 #include "discovery/WorkingDirectoryResolving.h"
+#include "model/PortStore.h"
 #include "support/TestSupport.h"
 #include "termination/ProcessKilling.h"
 
@@ -59,5 +60,21 @@ public:
     PendingCalls<ProcessKillOutcome> pending;
     QList<qint32> pids;
 };
+
+// Handles on the fakes of a store built by storeOverFakes, for the test to steer.
+struct FakeServices {
+    FakeListing *listing = nullptr;
+    FakeResolver *resolver = nullptr;
+    FakeKiller *killer = nullptr;
+};
+
+inline std::unique_ptr<PortStore> storeOverFakes(FakeServices &fakes, PortStore::Clock clock = PortStore::systemNow) {
+    auto listing = std::make_unique<FakeListing>();
+    auto resolver = std::make_unique<FakeResolver>();
+    auto killer = std::make_unique<FakeKiller>();
+    fakes = {listing.get(), resolver.get(), killer.get()};
+    return std::make_unique<PortStore>(std::move(listing), std::move(resolver), std::move(killer),
+                                       PortStore::defaultRange, std::move(clock));
+}
 
 } // namespace quaystone::test

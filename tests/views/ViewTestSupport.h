@@ -60,15 +60,12 @@ public:
 
     void reset(PortStore::Clock clock = PortStore::systemNow) {
         m_view.reset();
-        auto listing = std::make_unique<FakeListing>();
-        auto resolver = std::make_unique<FakeResolver>();
-        auto killer = std::make_unique<FakeKiller>();
-        m_listing = listing.get();
-        m_resolver = resolver.get();
-        m_killer = killer.get();
+        FakeServices fakes;
+        m_store = storeOverFakes(fakes, std::move(clock));
+        m_listing = fakes.listing;
+        m_resolver = fakes.resolver;
+        m_killer = fakes.killer;
         m_killer->held = false;
-        m_store = std::make_unique<PortStore>(std::move(listing), std::move(resolver), std::move(killer),
-                                              PortStore::defaultRange, std::move(clock));
         m_view = std::make_unique<PopoverRootView>(*m_store);
     }
 
