@@ -3,8 +3,31 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QtMessageHandler defaultHandler = nullptr;
+
+// Qt aborts, dumping core, when it cannot open the display. A desktop app started outside a
+// graphical session should say so and exit instead.
+void exitOnFatalStartupMessage(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    if (defaultHandler)
+        defaultHandler(type, context, message);
+    if (type == QtFatalMsg) {
+        std::fputs("quaystone: cannot start without a graphical session (is DISPLAY or WAYLAND_DISPLAY set?)\n",
+                   stderr);
+        std::_Exit(EXIT_FAILURE);
+    }
+}
+
+} // namespace
+
 int main(int argc, char **argv) {
+    defaultHandler = qInstallMessageHandler(exitOnFatalStartupMessage);
     QApplication app(argc, argv);
+    qInstallMessageHandler(defaultHandler);
     QApplication::setApplicationName(QStringLiteral("Quaystone"));
     QApplication::setDesktopFileName(QStringLiteral("quaystone"));
 
