@@ -1,5 +1,5 @@
 // libFuzzer target: arbitrary bytes, decoded as lsof's output is, must parse into a valid listing, and
-// the ASCII reading must agree exactly with the general one whenever it applies.
+// the ASCII reading (whenever it applies) and the mixed reading must agree exactly with the general one.
 #include "discovery/LsofParser.h"
 
 #include <QSet>
@@ -51,6 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QList<PortEntry> general = parser.parseGeneral(text);
     checkListing(general);
     if (LsofParser::isAscii(text) && !sameFields(parser.parseAscii(text), general))
+        std::abort();
+    if (!sameFields(parser.parseMixed(text), general))
         std::abort();
     if (!sameFields(parser.parse(text), general))
         std::abort();

@@ -280,10 +280,161 @@ void scanClusters(QStringView text, qsizetype from, qsizetype to, LineReader &re
     reader.endLine(wholeCharacter);
 }
 
+bool isAsciiLetter(char16_t c) {
+    const char16_t lower = c | 0x20;
+    return lower >= u'a' && lower <= u'z';
+}
+
+// A stretch that is segmented on its own, with its cluster starts: boundary[i - begin] for begin <= i <= end.
+struct Window {
+    qsizetype begin = 0;
+    qsizetype end = 0;
+    std::vector<char> boundary;
+};
+
+// The stretches around the non-ASCII units, each segmented on its own, with the same clusters as the
+// whole text gets. A window starts at an ASCII letter (or the start of the text) and ends after one (or at
+// the end of the text), and no non-ASCII unit lies next to its edges. That makes it safe: past an ASCII
+// unit the segmentation keeps no state, a letter starts or continues a Latin script run, the script runs
+// that Qt tailors clusters by start at the same places inside the window as in the whole text, and Latin
+// runs are not tailored. Outside the windows every unit is a cluster of its own, CR LF aside, which
+// reads the same as two newlines.
+std::vector<Window> windowsAroundNonAscii(QStringView text) {
+    const char16_t *units = text.utf16();
+    const qsizetype size = text.size();
+    std::vector<Window> windows;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (units[i] < 0x80)
+            continue;
+        // Back to the letter before; without one since the previous window, that window reaches on.
+        const qsizetype floor = windows.empty() ? 0 : windows.back().end;
+        qsizetype begin = i - 1;
+        while (begin >= floor && !isAsciiLetter(units[begin]))
+            --begin;
+        if (begin < floor) {
+            begin = windows.empty() ? 0 : windows.back().begin;
+            if (!windows.empty())
+                windows.pop_back();
+        }
+        qsizetype end = i + 1;
+        while (end < size && !isAsciiLetter(units[end]))
+            ++end;
+        end = std::min(end + 1, size);
+        windows.push_back({begin, end, {}});
+        i = end - 1;
+    }
+    return windows;
+}
+
+// Reads the text as parseGeneral does, field by field across the edges of the windows: unit by unit
+// outside them, cluster by cluster inside.
+class MixedScanner {
+public:
+    MixedScanner(QStringView text, LineReader &reader)
+        : m_text(text)
+        , m_reader(reader)
+        , m_windows(windowsAroundNonAscii(text)) {
+        for (Window &w : m_windows) {
+            w.boundary.assign(static_cast<size_t>(w.end - w.begin + 1), 0);
+            w.boundary.front() = 1;
+            w.boundary.back() = 1;
+            QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.constData() + w.begin, w.end - w.begin);
+            for (qsizetype p = finder.toNextBoundary(); p != -1; p = finder.toNextBoundary())
+                w.boundary[static_cast<size_t>(p)] = 1;
+        }
+    }
+
+    void run();
+
+private:
+    bool isBoundary(qsizetype i) const {
+        const auto after = std::upper_bound(m_windows.begin(), m_windows.end(), i,
+                                            [](qsizetype pos, const Window &w) { return pos < w.begin; });
+        if (after == m_windows.begin())
+            return true;
+        const Window &w = *(after - 1);
+        return i > w.end || w.boundary[static_cast<size_t>(i - w.begin)] != 0;
+    }
+
+    auto wholeCharacter() const {
+        return [this](qsizetype i) { return isBoundary(i) && isBoundary(i + 1); };
+    }
+
+    void endField(qsizetype at) {
+        if (m_fieldBegin >= 0) {
+            m_reader.field({m_fieldBegin, at});
+            m_fieldBegin = -1;
+        }
+    }
+
+    void scanUnits(qsizetype from, qsizetype to) {
+        const char16_t *units = m_text.utf16();
+        for (qsizetype i = from; i < to;) {
+            const char16_t c = units[i];
+            if (isAsciiWhiteSpace(c)) {
+                endField(i);
+                if (c >= 0x0A && c <= 0x0D)
+                    m_reader.endLine(wholeCharacter());
+                else
+                    m_reader.blank();
+                ++i;
+                continue;
+            }
+            if (m_fieldBegin < 0)
+                m_fieldBegin = i;
+            while (i < to && (units[i] > u' ' || !isAsciiWhiteSpace(units[i])))
+                ++i;
+        }
+    }
+
+    void scanClusters(const Window &w) {
+        for (qsizetype begin = w.begin; begin < w.end;) {
+            qsizetype end = begin + 1;
+            while (w.boundary[static_cast<size_t>(end - w.begin)] == 0)
+                ++end;
+            const char32_t first = firstCodePoint(m_text, begin, end);
+            if (isNewline(first)) {
+                endField(begin);
+                m_reader.endLine(wholeCharacter());
+            } else if (QChar::isSpace(first)) {
+                endField(begin);
+                m_reader.blank();
+            } else if (m_fieldBegin < 0) {
+                m_fieldBegin = begin;
+            }
+            begin = end;
+        }
+    }
+
+    QStringView m_text;
+    LineReader &m_reader;
+    std::vector<Window> m_windows;
+    qsizetype m_fieldBegin = -1;
+};
+
+void MixedScanner::run() {
+    qsizetype at = 0;
+    for (const Window &w : m_windows) {
+        scanUnits(at, w.begin);
+        scanClusters(w);
+        at = w.end;
+    }
+    scanUnits(at, m_text.size());
+    endField(m_text.size());
+    m_reader.endLine(wholeCharacter());
+}
+
 } // namespace
 
 QList<PortEntry> LsofParser::parse(const QString &output) const {
-    return isAscii(output) ? parseAscii(output) : parseGeneral(output);
+    return isAscii(output) ? parseAscii(output) : parseMixed(output);
+}
+
+QList<PortEntry> LsofParser::parseMixed(const QString &output) const {
+    const QStringView text(output);
+    LineReader reader(text);
+    MixedScanner(text, reader).run();
+    return reader.finish();
 }
 
 QList<PortEntry> LsofParser::parseGeneral(const QString &output) const {

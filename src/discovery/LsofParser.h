@@ -12,16 +12,20 @@ namespace quaystone {
 // The text is read as user-perceived characters; lines the format does not fit are skipped.
 class LsofParser {
 public:
-    // parseAscii when the text is ASCII, parseGeneral otherwise.
+    // parseAscii when the text is ASCII, parseMixed otherwise.
     QList<PortEntry> parse(const QString &output) const;
 
-    // The two readings behind parse(), public so that tests and benchmarks can hold them side by side.
+    // The readings behind parse(), public so that tests and benchmarks can hold them side by side.
     // parseGeneral segments the whole text into grapheme clusters and accepts any text. It segments
     // the text as a whole because Qt's segmentation depends on context across lines: it tailors
     // clusters by script runs, which reach over newlines. parseAscii requires isAscii(output): there
     // every character but CR LF is one code unit, so it reads unit by unit, with the same result.
     QList<PortEntry> parseGeneral(const QString &output) const;
     QList<PortEntry> parseAscii(const QString &output) const;
+    // Accepts any text, with parseGeneral's result: it segments only the stretches around non-ASCII
+    // units, each on its own, where the segmentation matches the whole text's, and reads the rest unit by
+    // unit.
+    QList<PortEntry> parseMixed(const QString &output) const;
 
     static bool isAscii(QStringView text);
 };

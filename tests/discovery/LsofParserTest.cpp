@@ -68,6 +68,7 @@ TEST(LsofParser, ReadsTheListingFormat) {
         // parse() takes the ASCII path whenever the text allows it.
         EXPECT_EQ(listing(parser.parse(c.text)), c.expected);
         EXPECT_EQ(listing(parser.parseGeneral(c.text)), c.expected);
+        EXPECT_EQ(listing(parser.parseMixed(c.text)), c.expected);
     }
 }
 
@@ -90,6 +91,37 @@ TEST(LsofParser, AsciiReadingMatchesTheGeneralReading) {
         ASSERT_TRUE(LsofParser::isAscii(text));
         const std::string general = listing(parser.parseGeneral(text));
         ASSERT_EQ(listing(parser.parseAscii(text)), general) << "text: " << text.toStdString();
+        nonEmpty += general.empty() ? 0 : 1;
+    }
+    EXPECT_GT(nonEmpty, 1000) << "the inputs exercise the line rule, not only its rejections";
+}
+
+// Lines of lsof with non-ASCII characters sprinkled in: marks that join or tailor clusters by script
+// (Devanagari, Thai, Khmer, Myanmar, Hangul), prepend marks, non-ASCII spaces and newlines, emoji
+// sequences, regional indicators and surrogates, alone or in pairs.
+TEST(LsofParser, MixedReadingMatchesTheGeneralReading) {
+    const QStringList sprinkles =
+        QStringLiteral("\u0301|\u094D|\u0915|\u093F|\u0E01|\u0E31|\u1780|\u17D2|\u1000|\u1039|"
+                       "\u1100|\u1161|\u0600|\u00a0|\u3000|\u2028|\u0085|\u4E2D|\u200D|"
+                       "\u00e9|\U0001F469\u200D\U0001F4BB|\U0001F1E9\U0001F1EA|\xD83D|\xDC69")
+            .split(u'|');
+    const QStringList pieces =
+        QStringLiteral("node|1|22|dev|TCP|*:3000|[::1]:80|(LISTEN)|:|(| | |\t|\n|\r\n|x|7| 1 ").split(u'|');
+    std::mt19937 random(20261206);
+    std::uniform_int_distribution<int> kind(0, 9), pieceCount(0, 50);
+    std::uniform_int_distribution<qsizetype> pickSprinkle(0, sprinkles.size() - 1), pickPiece(0, pieces.size() - 1);
+    const LsofParser parser;
+    int nonEmpty = 0;
+    for (int i = 0; i < 6000; ++i) {
+        QString text;
+        for (int n = pieceCount(random); n > 0; --n) {
+            const int k = kind(random);
+            text += k < 4   ? sprinkles[pickSprinkle(random)]
+                    : k < 5 ? socket("n", "1", "*:1")
+                            : pieces[pickPiece(random)];
+        }
+        const std::string general = listing(parser.parseGeneral(text));
+        ASSERT_EQ(listing(parser.parseMixed(text)), general) << "text: " << text.toStdString();
         nonEmpty += general.empty() ? 0 : 1;
     }
     EXPECT_GT(nonEmpty, 1000) << "the inputs exercise the line rule, not only its rejections";
