@@ -2,10 +2,10 @@
 // updated widget tree (optionally painted), with 5,000 listeners. The target is one frame,
 // 16 ms.
 
-#include "discovery/PortListing.h"
-#include "discovery/WorkingDirectoryResolving.h"
+#include "model/PortListing.h"
 #include "model/PortStore.h"
-#include "termination/ProcessKilling.h"
+#include "model/ProcessKilling.h"
+#include "model/WorkingDirectoryResolving.h"
 #include "views/PopoverRootView.h"
 #include "views/PortListView.h"
 #include "views/PortRowView.h"
@@ -36,7 +36,7 @@ QList<PortEntry> listeners(int count, const QString &name) {
 // the seeded entries in place. Nothing else of the store's services is called.
 class FailingListing : public PortListing {
 public:
-    QCoro::Task<PortListingResult> listPorts(PortRange) override { co_return CommandRunnerError::launchFailed; }
+    QCoro::Task<PortListingResult> listPorts(PortRange) override { co_return ListingError{}; }
 };
 
 std::unique_ptr<PortStore> makeStore() {

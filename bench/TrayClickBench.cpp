@@ -8,10 +8,10 @@
 #include "app/MenuBarController.h"
 #include "app/MenuPresenting.h"
 #include "app/PopoverWindow.h"
-#include "discovery/PortListing.h"
-#include "discovery/WorkingDirectoryResolving.h"
+#include "model/PortListing.h"
 #include "model/PortStore.h"
-#include "termination/ProcessKilling.h"
+#include "model/ProcessKilling.h"
+#include "model/WorkingDirectoryResolving.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,14 +38,16 @@ public:
 
 class FixedResolver : public WorkingDirectoryResolving {
 public:
-    QCoro::Task<std::optional<QString>> resolve(qint32 pid) override {
-        co_return QStringLiteral("/home/dev/projects/service-%1").arg(pid);
+    QCoro::Task<ProcessDetails> resolve(qint32 pid) override {
+        co_return ProcessDetails{.workingDirectory = QStringLiteral("/home/dev/projects/service-%1").arg(pid)};
     }
 };
 
 class NoKiller : public ProcessKilling {
 public:
-    QCoro::Task<ProcessKillOutcome> kill(qint32) override { co_return ProcessKillOutcome::notRunning; }
+    QCoro::Task<ProcessKillOutcome> kill(qint32, std::optional<quint64>) override {
+        co_return ProcessKillOutcome::notRunning;
+    }
 };
 
 class NoLaunchAtLogin : public LaunchAtLoginControlling {

@@ -20,7 +20,7 @@ QStringList DefaultPortListingService::lsofArguments() {
 QCoro::Task<PortListingResult> DefaultPortListingService::listPorts(PortRange range) {
     CommandRunResult run = co_await m_commandRunner->run(m_lsofPath, lsofArguments());
     if (!run)
-        co_return run.error();
+        co_return ListingError{ListingFailure::launchFailed, m_lsofPath};
 
     // fromUtf8 replaces ill-formed sequences with U+FFFD rather than failing.
     const QList<PortEntry> parsed = m_parser.parse(QString::fromUtf8(run.value().standardOutput));

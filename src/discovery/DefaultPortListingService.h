@@ -1,7 +1,8 @@
 #pragma once
 
+#include "discovery/CommandRunning.h"
 #include "discovery/LsofParser.h"
-#include "discovery/PortListing.h"
+#include "model/PortListing.h"
 
 #include <memory>
 

@@ -27,11 +27,11 @@ std::optional<QByteArray> readLinkTarget(const QByteArray &path) {
 
 } // namespace
 
-QCoro::Task<std::optional<QString>> ProcessWorkingDirectoryResolver::resolve(qint32 pid) {
-    const std::optional<QByteArray> target = readLinkTarget("/proc/" + QByteArray::number(pid) + "/cwd");
-    if (!target)
-        co_return std::nullopt;
-    co_return QFile::decodeName(*target);
+QCoro::Task<ProcessDetails> ProcessWorkingDirectoryResolver::resolve(qint32 pid) {
+    ProcessDetails details;
+    if (const std::optional<QByteArray> target = readLinkTarget("/proc/" + QByteArray::number(pid) + "/cwd"))
+        details.workingDirectory = QFile::decodeName(*target);
+    co_return details;
 }
 
 } // namespace quaystone

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortEntryID.h"
+#include "ProcessDetails.h"
 
 #include <QString>
 
@@ -9,23 +10,40 @@
 namespace quaystone {
 
 // One listening TCP socket and what is known of its process. An immutable value:
-// a changed entry is a new value (see withWorkingDirectory).
+// a changed entry is a new value (see withWorkingDirectory and withDetails).
 class PortEntry {
 public:
     PortEntry(qint32 pid, qint64 port, QString processName, std::optional<QString> workingDirectory = std::nullopt)
         : m_id{pid, port}
-        , m_processName(std::move(processName))
-        , m_workingDirectory(std::move(workingDirectory)) {}
+        , m_processName(std::move(processName)) {
+        m_details.workingDirectory = std::move(workingDirectory);
+    }
+
+    // A listener of another user, known only from the kernel's socket table: no pid, no
+    // directory; its name is the owner's user name (the uid when the user has no name).
+    static PortEntry foreignListener(qint64 port, quint32 uid, QString ownerName);
 
     PortEntryID id() const { return m_id; }
     qint32 pid() const { return m_id.pid; }
     qint64 port() const { return m_id.port; }
     const QString &processName() const { return m_processName; }
-    const std::optional<QString> &workingDirectory() const { return m_workingDirectory; }
+    const std::optional<QString> &workingDirectory() const { return m_details.workingDirectory; }
+    bool workingDirectoryDeleted() const { return m_details.workingDirectoryDeleted; }
+    const std::optional<QString> &commandLine() const { return m_details.commandLine; }
+    std::optional<quint64> startTime() const { return m_details.startTime; }
+    std::optional<quint32> uid() const { return m_details.uid; }
+    // False for a listener of another user that only the socket table shows.
+    bool hasProcess() const { return m_id.pid > 0; }
+    // The owner's user name, set for rows without a process.
+    const QString &ownerName() const { return m_ownerName; }
 
     PortEntry withWorkingDirectory(std::optional<QString> workingDirectory) const {
-        return PortEntry(pid(), port(), m_processName, std::move(workingDirectory));
+        PortEntry copy = *this;
+        copy.m_details.workingDirectory = std::move(workingDirectory);
+        return copy;
     }
+    // The per-row step's reading; the kernel's name replaces lsof's shortened one.
+    PortEntry withDetails(ProcessDetails details) const;
 
     // Field by field; strings compare by canonical equivalence, so names that differ only
     // in Unicode normalisation are equal.
@@ -35,15 +53,20 @@ private:
     // The id is stored once; pid() and port() read it, so they can never disagree with it.
     PortEntryID m_id;
     QString m_processName;
-    std::optional<QString> m_workingDirectory;
+    ProcessDetails m_details;
+    QString m_ownerName;
 };
 
 // True when the two strings are canonically equivalent Unicode text.
 bool canonicallyEqual(const QString &a, const QString &b);
 
-// The list order used everywhere: port ascending, then pid ascending.
+// The list order used everywhere: port ascending, then pid ascending, then owner.
 inline bool displayOrderLess(const PortEntry &a, const PortEntry &b) {
-    return a.port() != b.port() ? a.port() < b.port() : a.pid() < b.pid();
+    if (a.port() != b.port())
+        return a.port() < b.port();
+    if (a.pid() != b.pid())
+        return a.pid() < b.pid();
+    return a.id().ownerUid < b.id().ownerUid;
 }
 
 } // namespace quaystone

@@ -1,8 +1,8 @@
 #include "PortStore.h"
 
-#include "discovery/PortListing.h"
-#include "discovery/WorkingDirectoryResolving.h"
-#include "termination/ProcessKilling.h"
+#include "model/PortListing.h"
+#include "model/ProcessKilling.h"
+#include "model/WorkingDirectoryResolving.h"
 
 #include <qcoro/qcorotimer.h>
 
@@ -116,7 +116,13 @@ QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEnt
     // The default resolver answers without suspending, so thousands of rows would hold the
     // event loop for a visible moment; hand it back now and then so the popup keeps painting.
     for (const PortEntry &entry : listing) {
-        result.append(entry.withWorkingDirectory(co_await m_workingDirectoryResolver->resolve(entry.pid())));
+        if (entry.hasProcess()) {
+            // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a conditional expression.
+            ProcessDetails details = co_await m_workingDirectoryResolver->resolve(entry.pid());
+            result.append(entry.withDetails(std::move(details)));
+        } else {
+            result.append(entry);
+        }
         if (result.size() % resolutionSliceRows == 0)
             co_await QCoro::sleepFor(std::chrono::milliseconds(0));
     }
@@ -166,6 +172,7 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
     if (index < 0)
         co_return;
     const qint32 pid = m_entries[index].pid();
+    const std::optional<quint64> startTime = m_entries[index].startTime();
 
     QList<PortEntry> affected;
     QList<PortEntry> remaining;
@@ -176,7 +183,7 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
     setEntries(remaining);
     reconcileSelection(affected + remaining, m_entries);
 
-    const ProcessKillOutcome outcome = co_await m_processKiller->kill(pid);
+    const ProcessKillOutcome outcome = co_await m_processKiller->kill(pid, startTime);
 
     const auto clearErrors = [&] {
         m_rowErrors.removeIf([&](const RowErrorRecord &r) { return contains(affected, r.id); });

@@ -39,7 +39,8 @@ std::unique_ptr<SignalProcessKiller> SignalProcessKiller::makeDefault() {
                                                  std::make_unique<TaskSleeper>());
 }
 
-QCoro::Task<ProcessKillOutcome> SignalProcessKiller::kill(qint32 pid) {
+QCoro::Task<ProcessKillOutcome> SignalProcessKiller::kill(qint32 pid, std::optional<quint64> startTime) {
+    Q_UNUSED(startTime);
     // kill(2) reads 0 as "my process group" and -1 as "every process I may signal".
     if (pid <= 0)
         co_return ProcessKillOutcome::failed;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "termination/ProcessKilling.h"
+#include "model/ProcessKilling.h"
 
 #include <memory>
 
@@ -23,7 +23,7 @@ public:
     // Over kill(2) and the event loop's sleep.
     static std::unique_ptr<SignalProcessKiller> makeDefault();
 
-    QCoro::Task<ProcessKillOutcome> kill(qint32 pid) override;
+    QCoro::Task<ProcessKillOutcome> kill(qint32 pid, std::optional<quint64> startTime) override;
 
 private:
     std::unique_ptr<ProcessSignaling> m_signaler;

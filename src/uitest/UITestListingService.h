@@ -1,6 +1,6 @@
 #pragma once
 
-#include "discovery/PortListing.h"
+#include "model/PortListing.h"
 
 #include <memory>
 

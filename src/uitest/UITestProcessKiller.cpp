@@ -14,7 +14,7 @@ constexpr qint32 refusedPID = 888;
 UITestProcessKiller::UITestProcessKiller(std::shared_ptr<UITestScenarioState> state)
     : m_state(std::move(state)) {}
 
-QCoro::Task<ProcessKillOutcome> UITestProcessKiller::kill(qint32 pid) {
+QCoro::Task<ProcessKillOutcome> UITestProcessKiller::kill(qint32 pid, std::optional<quint64>) {
     const std::shared_ptr<UITestScenarioState> state = m_state;
     co_await NextEventLoopTurn{};
     if (state->scenario() == UITestScenario::killPermissionDenied && pid == refusedPID)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "termination/ProcessKilling.h"
+#include "model/ProcessKilling.h"
 
 #include <memory>
 
@@ -15,7 +15,7 @@ class UITestProcessKiller : public ProcessKilling {
 public:
     explicit UITestProcessKiller(std::shared_ptr<UITestScenarioState> state);
 
-    QCoro::Task<ProcessKillOutcome> kill(qint32 pid) override;
+    QCoro::Task<ProcessKillOutcome> kill(qint32 pid, std::optional<quint64> startTime) override;
 
 private:
     std::shared_ptr<UITestScenarioState> m_state;

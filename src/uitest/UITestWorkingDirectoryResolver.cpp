@@ -2,8 +2,8 @@
 
 namespace quaystone {
 
-QCoro::Task<std::optional<QString>> UITestWorkingDirectoryResolver::resolve(qint32) {
-    co_return std::optional<QString>(QStringLiteral("/tmp/uitest/project"));
+QCoro::Task<ProcessDetails> UITestWorkingDirectoryResolver::resolve(qint32) {
+    co_return ProcessDetails{.workingDirectory = QStringLiteral("/tmp/uitest/project")};
 }
 
 } // namespace quaystone

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "discovery/WorkingDirectoryResolving.h"
+#include "model/WorkingDirectoryResolving.h"
 
 namespace quaystone {
 
 // Answers "/tmp/uitest/project" for every pid, listed or not, at once.
 class UITestWorkingDirectoryResolver : public WorkingDirectoryResolving {
 public:
-    QCoro::Task<std::optional<QString>> resolve(qint32 pid) override;
+    QCoro::Task<ProcessDetails> resolve(qint32 pid) override;
 };
 
 } // namespace quaystone

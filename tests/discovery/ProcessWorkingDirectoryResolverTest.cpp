@@ -13,7 +13,7 @@ namespace {
 
 std::optional<QString> resolve(qint32 pid) {
     ProcessWorkingDirectoryResolver resolver;
-    return QCoro::waitFor(resolver.resolve(pid));
+    return QCoro::waitFor(resolver.resolve(pid)).workingDirectory;
 }
 
 TEST(ProcessWorkingDirectoryResolver, GivesTheWorkingDirectoryOfALiveProcessOnly) {

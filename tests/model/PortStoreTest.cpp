@@ -74,7 +74,7 @@ TEST_F(PortStoreTest, RefreshStateFollowsTheFirstLoadThroughFailureAndSuccess) {
     m_listing->held = true;
     auto failing = store().refresh();
     EXPECT_EQ(store().refreshState(), RefreshState::loadingInitial);
-    m_listing->pending.complete(CommandRunnerError::launchFailed);
+    m_listing->pending.complete(ListingError{});
     EXPECT_EQ(store().refreshState(), RefreshState::idle);
     EXPECT_FALSE(store().lastUpdatedAt());
 
@@ -89,7 +89,7 @@ TEST_F(PortStoreTest, RefreshStateFollowsTheFirstLoadThroughFailureAndSuccess) {
     m_clock += 30s;
     auto laterFailure = store().refresh();
     EXPECT_EQ(store().refreshState(), RefreshState::loaded);
-    m_listing->pending.complete(CommandRunnerError::launchFailed);
+    m_listing->pending.complete(ListingError{});
     EXPECT_EQ(store().refreshState(), RefreshState::loaded);
     EXPECT_EQ(store().entries(), before);
     EXPECT_EQ(store().lastUpdatedAt(), m_clock - 30s);

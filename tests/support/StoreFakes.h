@@ -1,10 +1,10 @@
 #pragma once
 
-#include "discovery/PortListing.h"
-#include "discovery/WorkingDirectoryResolving.h"
+#include "model/PortListing.h"
 #include "model/PortStore.h"
+#include "model/ProcessKilling.h"
+#include "model/WorkingDirectoryResolving.h"
 #include "support/TestSupport.h"
-#include "termination/ProcessKilling.h"
 
 #include <QHash>
 
@@ -31,11 +31,15 @@ public:
 
 class FakeResolver : public WorkingDirectoryResolving {
 public:
-    QCoro::Task<std::optional<QString>> resolve(qint32 pid) override {
+    QCoro::Task<ProcessDetails> resolve(qint32 pid) override {
         pids.append(pid);
+        ProcessDetails details;
+        // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a braced initialiser.
         if (held)
-            co_return co_await pending.next();
-        co_return directories.value(pid, std::nullopt);
+            details.workingDirectory = co_await pending.next();
+        else
+            details.workingDirectory = directories.value(pid, std::nullopt);
+        co_return details;
     }
 
     bool held = false;
@@ -48,8 +52,9 @@ public:
 // `outcome` at once.
 class FakeKiller : public ProcessKilling {
 public:
-    QCoro::Task<ProcessKillOutcome> kill(qint32 pid) override {
+    QCoro::Task<ProcessKillOutcome> kill(qint32 pid, std::optional<quint64> startTime) override {
         pids.append(pid);
+        startTimes.append(startTime);
         if (held)
             co_return co_await pending.next();
         co_return ProcessKillOutcome(outcome);
@@ -59,6 +64,7 @@ public:
     ProcessKillOutcome outcome = ProcessKillOutcome::killed;
     PendingCalls<ProcessKillOutcome> pending;
     QList<qint32> pids;
+    QList<std::optional<quint64>> startTimes;
 };
 
 // Handles on the fakes of a store built by storeOverFakes, for the test to steer.

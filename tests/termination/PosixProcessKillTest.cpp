@@ -16,7 +16,7 @@ using namespace quaystone;
 namespace {
 
 ProcessKillOutcome kill(qint32 pid) {
-    return QCoro::waitFor(SignalProcessKiller::makeDefault()->kill(pid));
+    return QCoro::waitFor(SignalProcessKiller::makeDefault()->kill(pid, std::nullopt));
 }
 
 // QProcess reaps its child from the event loop, which runs during the grace period: an unreaped child

@@ -65,7 +65,7 @@ TEST(SignalProcessKiller, StopsAtTheFirstRefusalWithItsOutcome) {
         std::vector<std::string> calls;
         SignalProcessKiller killer(std::make_unique<FakeServices>(c, calls), std::make_unique<FakeServices>(c, calls),
                                    std::make_unique<FakeServices>(c, calls));
-        EXPECT_EQ(QCoro::waitFor(killer.kill(c.pid)), c.outcome);
+        EXPECT_EQ(QCoro::waitFor(killer.kill(c.pid, std::nullopt)), c.outcome);
         const std::size_t callsMade = c.pid <= 0 ? 0 : c.refusedCall < 0 ? 5 : std::size_t(c.refusedCall) + 1;
         EXPECT_EQ(calls, std::vector<std::string>(everyCall.begin(), everyCall.begin() + callsMade));
     }

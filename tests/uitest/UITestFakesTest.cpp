@@ -43,7 +43,7 @@ TEST(UITestFakes, KillsFollowTheScenarioAndKilledProcessesStayUnlisted) {
         UITestListingService listing(state);
         QList<ProcessKillOutcome> outcomes;
         for (qint32 pid : c.pids)
-            outcomes << awaitTask(killer.kill(pid));
+            outcomes << awaitTask(killer.kill(pid, std::nullopt));
         EXPECT_EQ(outcomes, c.outcomes);
         for (int i = 0; i < 2; ++i) // and again: nothing comes back
             EXPECT_EQ(listedPorts(listing), c.listedAfter);

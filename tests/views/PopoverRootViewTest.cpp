@@ -18,7 +18,7 @@ void arrange(PopoverViewTest &t, Refresh refresh, const QList<PortEntry> &entrie
     t.store().seedEntries(entries);
     t.m_listing->held = refresh == running;
     if (refresh == failed)
-        t.m_listing->answer = CommandRunnerError::launchFailed;
+        t.m_listing->answer = ListingError{};
     if (refresh != none)
         startMainThreadTask([&t] { return t.store().refresh(); });
     drainEvents();
