@@ -39,7 +39,9 @@ public:
 class FixedResolver : public WorkingDirectoryResolving {
 public:
     QCoro::Task<ProcessDetails> resolve(qint32 pid) override {
-        co_return ProcessDetails{.workingDirectory = QStringLiteral("/home/dev/projects/service-%1").arg(pid)};
+        ProcessDetails details;
+        details.workingDirectory = QStringLiteral("/home/dev/projects/service-%1").arg(pid);
+        co_return details;
     }
 };
 

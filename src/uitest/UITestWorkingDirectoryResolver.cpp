@@ -3,7 +3,9 @@
 namespace quaystone {
 
 QCoro::Task<ProcessDetails> UITestWorkingDirectoryResolver::resolve(qint32) {
-    co_return ProcessDetails{.workingDirectory = QStringLiteral("/tmp/uitest/project")};
+    ProcessDetails details;
+    details.workingDirectory = QStringLiteral("/tmp/uitest/project");
+    co_return details;
 }
 
 } // namespace quaystone

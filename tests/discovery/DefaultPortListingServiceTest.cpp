@@ -58,8 +58,9 @@ TEST(DefaultPortListingService, ListsWhatLsofPrintsOnStandardOutputInsideTheRang
         for (const PortEntry &e : result ? result.value() : QList<PortEntry>{})
             entries << QStringLiteral("%1 %2 %3").arg(e.pid()).arg(e.port()).arg(e.processName());
         EXPECT_EQ(result ? entries : QStringList{"launchFailed"}, c.expected);
-        if (!result)
+        if (!result) {
             EXPECT_EQ(result.error(), (ListingError{ListingFailure::launchFailed, "/opt/tools/lsof"}));
+        }
         // Once, even when the range can hold no port.
         EXPECT_EQ(calls, QStringList{"/opt/tools/lsof -n -P -iTCP -sTCP:LISTEN"});
     }

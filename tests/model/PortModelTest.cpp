@@ -1,3 +1,5 @@
+#include "model/DisplayText.h"
+#include "model/ListingErrorText.h"
 #include "model/PortEntry.h"
 #include "model/PortRange.h"
 
@@ -19,6 +21,50 @@ TEST(PortModel, EntriesCompareFieldByFieldWithCanonicallyEquivalentStrings) {
     EXPECT_EQ(PortEntry(1, 80, composed), PortEntry(1, 80, decomposed));
     EXPECT_EQ(PortEntry(1, 80, QString(), composed), PortEntry(1, 80, QString(), decomposed));
     EXPECT_NE(node, node.withWorkingDirectory(QString())) << "absent and empty directories differ";
+}
+
+TEST(PortModel, ForeignListenersAndDetailsKeepTheirIdentity) {
+    const PortEntry a = PortEntry::foreignListener(5432, 104, QStringLiteral("postgres"));
+    const PortEntry b = PortEntry::foreignListener(5432, 0, QStringLiteral("root"));
+    EXPECT_FALSE(a.hasProcess());
+    EXPECT_NE(a.id(), b.id()) << "one row per port and owner";
+    EXPECT_TRUE(displayOrderLess(b, a));
+
+    const PortEntry lsofRow(42, 3000, QStringLiteral("node"));
+    ProcessDetails details;
+    details.workingDirectory = QStringLiteral("/srv");
+    details.name = QStringLiteral("next-server (v14)");
+    details.startTime = 1234;
+    const PortEntry read = lsofRow.withDetails(details);
+    EXPECT_EQ(read.id(), lsofRow.id());
+    EXPECT_EQ(read.processName(), QStringLiteral("next-server (v14)"));
+    EXPECT_EQ(read.startTime(), 1234u);
+    EXPECT_EQ(lsofRow.withDetails({}).processName(), QStringLiteral("node")) << "lsof's name when comm is unread";
+}
+
+TEST(PortModel, DisplayTextEscapesControlsAndBidiOverrides) {
+    const struct {
+        QString in, out;
+    } cases[] = {
+        {QStringLiteral("node"), QStringLiteral("node")},
+        {QStringLiteral("\u0441\u0435\u0440\u0432\u0435\u0440"),
+         QStringLiteral("\u0441\u0435\u0440\u0432\u0435\u0440")},
+        {QString(QChar(0x202E)) + "evil", QStringLiteral("\\u202Eevil")},
+        {"/tmp/" + QString(QChar(0x2066)) + "txt.exe" + QChar(0x2069), QStringLiteral("/tmp/\\u2066txt.exe\\u2069")},
+        {QStringLiteral("a\nb\tc\x1b[31m"), QStringLiteral("a\\nb\\tc\\x1B[31m")},
+        {"x" + QString(QChar(0x85)) + "y" + QChar(0x2028) + "z" + QChar(0x7F), QStringLiteral("x\\x85y\\u2028z\\x7F")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(displayText(c.in), c.out) << c.in.toStdString();
+}
+
+TEST(PortModel, ListingErrorsSayTheReasonAndTheRemedy) {
+    const ListingError missing{ListingFailure::toolMissing, QStringLiteral("/usr/bin/lsof")};
+    EXPECT_EQ(listingErrorDescription(missing),
+              QStringLiteral("lsof was not found at /usr/bin/lsof. Install the lsof package."));
+    EXPECT_EQ(listingErrorSummary(missing), QStringLiteral("lsof not found"));
+    EXPECT_EQ(listingErrorSummary({ListingFailure::timedOut, QStringLiteral("/usr/bin/lsof")}),
+              QStringLiteral("timed out"));
 }
 
 TEST(PortModel, IdsAreOrderedPairsUsableAsKeysInStdAndQtContainers) {
