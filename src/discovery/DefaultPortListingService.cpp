@@ -1,12 +1,36 @@
 #include "DefaultPortListingService.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
+
 namespace quaystone {
 
+namespace {
+
+ListingFailure listingFailure(CommandRunnerError error) {
+    switch (error) {
+    case CommandRunnerError::programMissing:
+        return ListingFailure::toolMissing;
+    case CommandRunnerError::notExecutable:
+        return ListingFailure::toolNotExecutable;
+    case CommandRunnerError::timedOut:
+        return ListingFailure::timedOut;
+    case CommandRunnerError::launchFailed:
+    // Only while the application quits, when nobody reads it.
+    case CommandRunnerError::interrupted:
+        return ListingFailure::launchFailed;
+    }
+    return ListingFailure::launchFailed;
+}
+
+} // namespace
+
 DefaultPortListingService::DefaultPortListingService(std::unique_ptr<CommandRunning> commandRunner, LsofParser parser,
-                                                     QString lsofPath)
+                                                     QString lsofPath, std::chrono::milliseconds deadline)
     : m_commandRunner(std::move(commandRunner))
     , m_parser(parser)
-    , m_lsofPath(std::move(lsofPath)) {}
+    , m_lsofPath(std::move(lsofPath))
+    , m_deadline(deadline) {}
 
 QString DefaultPortListingService::defaultLsofPath() {
     return QStringLiteral(QUAYSTONE_LSOF_PATH);
@@ -17,19 +41,26 @@ QStringList DefaultPortListingService::lsofArguments() {
     return {QStringLiteral("-n"), QStringLiteral("-P"), QStringLiteral("-iTCP"), QStringLiteral("-sTCP:LISTEN")};
 }
 
-QCoro::Task<PortListingResult> DefaultPortListingService::listPorts(PortRange range) {
-    CommandRunResult run = co_await m_commandRunner->run(m_lsofPath, lsofArguments());
-    if (!run)
-        co_return ListingError{ListingFailure::launchFailed, m_lsofPath};
-
+QList<PortEntry> DefaultPortListingService::entriesInRange(const LsofParser &parser, const QByteArray &output,
+                                                           PortRange range) {
     // fromUtf8 replaces ill-formed sequences with U+FFFD rather than failing.
-    const QList<PortEntry> parsed = m_parser.parse(QString::fromUtf8(run.value().standardOutput));
-    QList<PortEntry> inRange;
-    for (const PortEntry &entry : parsed) {
-        if (range.contains(entry.port()))
-            inRange.append(entry);
-    }
-    co_return inRange;
+    QList<PortEntry> entries = parser.parse(QString::fromUtf8(output));
+    entries.removeIf([range](const PortEntry &entry) { return !range.contains(entry.port()); });
+    return entries;
+}
+
+QCoro::Task<PortListingResult> DefaultPortListingService::listPorts(PortRange range) {
+    CommandRunResult run = co_await m_commandRunner->run(m_lsofPath, lsofArguments(), m_deadline);
+    if (!run)
+        co_return ListingError{listingFailure(run.error()), m_lsofPath};
+
+    // Tens of megabytes take a second to decode and parse: far too long to hold the event loop.
+    QFuture<QList<PortEntry>> parsing =
+        QtConcurrent::run([parser = m_parser, output = std::move(run).value().standardOutput, range] {
+            return entriesInRange(parser, output, range);
+        });
+    QList<PortEntry> entries = co_await parsing;
+    co_return entries;
 }
 
 } // namespace quaystone

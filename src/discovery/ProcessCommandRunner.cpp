@@ -1,27 +1,55 @@
 #include "ProcessCommandRunner.h"
 
+#include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
+#include <QTimer>
 
 #include <coroutine>
+#include <optional>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quaystone {
 
 namespace {
+
+// How long a killed child may take to be reaped when the application quits or the runner goes.
+constexpr int reapWaitMs = 5000;
 
 // QProcess looks a bare name up in PATH; anchoring it to the current directory keeps it a path.
 QString explicitPath(const QString &path) {
     return path.contains(u'/') ? path : QStringLiteral("./") + path;
 }
 
+// Why the file at path cannot be run, when the file itself tells: QProcess reports every failed start
+// alike. Anything else (a missing interpreter, no resources) shows only when the start fails.
+std::optional<CommandRunnerError> unrunnable(const QString &path) {
+    const QByteArray file = QFile::encodeName(path);
+    struct stat status {};
+    if (::stat(file.constData(), &status) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return CommandRunnerError::programMissing;
+        return std::nullopt;
+    }
+    if (S_ISDIR(status.st_mode) || ::access(file.constData(), X_OK) != 0)
+        return CommandRunnerError::notExecutable;
+    return std::nullopt;
+}
+
 // Suspends until the process is no longer running, however it got there: a start that fails emits no
 // finished(), only stateChanged() and errorOccurred(). (QCoro's waitForStarted with no time limit would
 // never resume then, and its signal awaiter cannot take stateChanged, whose private tag argument it
-// passes on as a null reference.) Resumes from the event loop, once QProcess has read the last output
-// and emitted all it emits, so that the process may be destroyed right after.
+// passes on as a null reference.) Resumes through an event posted to `context`, once QProcess has read
+// the last output and emitted all it emits, so that the process may be destroyed right after.
 class Stopped {
 public:
-    explicit Stopped(QProcess &process)
-        : m_process(process) {}
+    Stopped(QProcess &process, QObject &context)
+        : m_process(process)
+        , m_context(context) {}
     // A coroutine destroyed while suspended here must leave no slot behind that points into its frame.
     ~Stopped() { QObject::disconnect(m_connection); }
 
@@ -34,7 +62,7 @@ public:
                                                 return;
                                             QObject::disconnect(m_connection);
                                             QMetaObject::invokeMethod(
-                                                &m_process, [awaiting] { awaiting.resume(); }, Qt::QueuedConnection);
+                                                &m_context, [awaiting] { awaiting.resume(); }, Qt::QueuedConnection);
                                         });
     }
 
@@ -42,27 +70,106 @@ public:
 
 private:
     QProcess &m_process;
+    QObject &m_context;
     QMetaObject::Connection m_connection;
 };
 
 } // namespace
 
-QCoro::Task<CommandRunResult> ProcessCommandRunner::run(QString executablePath, QStringList arguments) {
-    if (executablePath.isEmpty())
-        co_return CommandRunnerError::launchFailed;
+// One running child, known to the runner for as long as its run lasts.
+struct ProcessCommandRunner::Child {
+    explicit Child(ProcessCommandRunner *owner)
+        : owner(owner) {
+        owner->m_running.insert(this);
+    }
+    ~Child() {
+        if (owner)
+            owner->m_running.remove(this);
+    }
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
 
+    ProcessCommandRunner *owner;
     QProcess process;
-    process.setProgram(explicitPath(executablePath));
+    bool timedOut = false;
+    bool interrupted = false;
+};
+
+ProcessCommandRunner::ProcessCommandRunner(QObject *parent)
+    : QObject(parent) {
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &ProcessCommandRunner::stopAll);
+}
+
+ProcessCommandRunner::~ProcessCommandRunner() {
+    // The awaiting coroutines belong to owners that are going away themselves: they are not resumed.
+    for (Child *child : std::as_const(m_running)) {
+        child->owner = nullptr;
+        child->process.disconnect();
+        child->process.kill();
+        child->process.waitForFinished(reapWaitMs);
+    }
+}
+
+void ProcessCommandRunner::stopAll() {
+    m_stopped = true;
+    const QList<Child *> children(m_running.cbegin(), m_running.cend());
+    for (Child *child : children) {
+        child->interrupted = true;
+        child->process.kill();
+    }
+    // The event loop may have ended already: reap here, then deliver the resumptions at once, so that
+    // each run completes and its awaiting coroutines finish rather than stay suspended for good.
+    for (Child *child : children)
+        child->process.waitForFinished(reapWaitMs);
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+QCoro::Task<CommandRunResult> ProcessCommandRunner::run(QString executablePath, QStringList arguments,
+                                                        std::chrono::milliseconds timeLimit) {
+    if (m_stopped)
+        co_return CommandRunnerError::interrupted;
+    if (executablePath.isEmpty())
+        co_return CommandRunnerError::programMissing;
+
+    const QString program = explicitPath(executablePath);
+    // Qt 6.4 leaks a pipe on every start that fails, so the usual reasons are found without starting.
+    if (const std::optional<CommandRunnerError> refusal = unrunnable(program))
+        co_return *refusal;
+
+    Child child(this);
+    QProcess &process = child.process;
+    process.setProgram(program);
     process.setArguments(arguments);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    // Should the application die without quitting, the kernel kills the child with it. The parent may
+    // have died before the request took hold; then the child ends itself.
+    process.setChildProcessModifier([parent = ::getpid()] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
     process.start(QIODevice::ReadOnly);
 
-    // While the child runs, QProcess drains both pipes into unbounded buffers from the event loop.
-    co_await Stopped(process);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &process, [&child] {
+        child.timedOut = true;
+        child.process.kill();
+    });
+    if (process.state() != QProcess::NotRunning)
+        deadline.start(timeLimit);
 
-    if (process.error() == QProcess::FailedToStart)
-        co_return CommandRunnerError::launchFailed;
+    // While the child runs, QProcess drains both pipes into unbounded buffers from the event loop.
+    co_await Stopped(process, *this);
+
+    if (process.error() == QProcess::FailedToStart && !child.timedOut && !child.interrupted)
+        co_return unrunnable(program).value_or(CommandRunnerError::launchFailed);
+    if (child.interrupted)
+        co_return CommandRunnerError::interrupted;
+    if (child.timedOut)
+        co_return CommandRunnerError::timedOut;
 
     CommandResult result;
     result.terminationStatus =

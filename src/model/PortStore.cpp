@@ -66,6 +66,11 @@ void PortStore::setLastUpdatedAt(TimePoint time) {
     Q_EMIT changed();
 }
 
+void PortStore::setRefreshFailure(std::optional<ListingError> failure) {
+    m_refreshFailure = std::move(failure);
+    Q_EMIT changed();
+}
+
 std::optional<RowError> PortStore::rowError(const PortEntryID &id) const {
     for (const RowErrorRecord &record : m_rowErrors) {
         if (record.id == id)
@@ -94,6 +99,7 @@ QCoro::Task<> PortStore::performRefresh() {
 
     PortListingResult listing = co_await m_listingService->listPorts(m_range);
     if (!listing) {
+        setRefreshFailure(listing.error());
         if (!m_lastUpdatedAt)
             setRefreshState(RefreshState::idle);
         co_return;
@@ -107,6 +113,8 @@ QCoro::Task<> PortStore::performRefresh() {
     setEntries(std::move(resolved));
     reconcileSelection(previous, m_entries);
     setLastUpdatedAt(m_now());
+    if (m_refreshFailure)
+        setRefreshFailure(std::nullopt);
     setRefreshState(RefreshState::loaded);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortEntry.h"
+#include "PortListing.h"
 #include "PortRange.h"
 #include "RefreshState.h"
 #include "RowError.h"
@@ -17,7 +18,6 @@
 
 namespace quaystone {
 
-class PortListing;
 class WorkingDirectoryResolving;
 class ProcessKilling;
 
@@ -50,6 +50,9 @@ public:
     RefreshState refreshState() const { return m_refreshState; }
     std::optional<TimePoint> lastUpdatedAt() const { return m_lastUpdatedAt; }
     std::optional<PortEntryID> selectedEntryID() const { return m_selectedEntryID; }
+    // Why the latest pass failed; none once a pass has succeeded (or before any has ended). A
+    // failure changes nothing else: the rows and the time of the last success stay.
+    const std::optional<ListingError> &refreshFailure() const { return m_refreshFailure; }
     // The views select a row by assigning its id; it is not checked against the list.
     void setSelectedEntryID(std::optional<PortEntryID> id);
 
@@ -86,6 +89,7 @@ private:
     void setEntries(QList<PortEntry> entries);
     void setRefreshState(RefreshState state);
     void setLastUpdatedAt(TimePoint time);
+    void setRefreshFailure(std::optional<ListingError> failure);
 
     std::unique_ptr<PortListing> m_listingService;
     std::unique_ptr<WorkingDirectoryResolving> m_workingDirectoryResolver;
@@ -101,6 +105,7 @@ private:
     RefreshState m_refreshState = RefreshState::idle;
     std::optional<TimePoint> m_lastUpdatedAt;
     std::optional<PortEntryID> m_selectedEntryID;
+    std::optional<ListingError> m_refreshFailure;
     QList<RowErrorRecord> m_rowErrors;
 };
 

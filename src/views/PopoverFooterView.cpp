@@ -7,12 +7,14 @@
 
 namespace quaystone {
 
-PopoverFooterView::PopoverFooterView(const QString &text, QWidget *parent)
+PopoverFooterView::PopoverFooterView(const QString &text, TextTone tone, QWidget *parent)
     : QWidget(parent) {
     const QFont font = popoverFont(11, QFont::Normal);
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(12, 8, 12, 8);
-    layout->addWidget(new TextLabel(text, font, TextTone::secondary, this), 0, Qt::AlignVCenter);
+    auto *status = new TextLabel(text, font, tone, this);
+    status->setObjectName(QStringLiteral("footer-status"));
+    layout->addWidget(status, 0, Qt::AlignVCenter);
     layout->addStretch(1);
     // The popover window maps this key to a refresh.
     const QString hint = QKeySequence(Qt::CTRL | Qt::Key_R).toString(QKeySequence::NativeText);

@@ -2,9 +2,11 @@
 
 #include "Divider.h"
 #include "PopoverCenteredMessageView.h"
+#include "PopoverErrorView.h"
 #include "PopoverFooterView.h"
 #include "PopoverHeaderView.h"
 #include "PortListView.h"
+#include "model/ListingErrorText.h"
 #include "model/MainThreadTask.h"
 #include "model/PortStore.h"
 
@@ -86,6 +88,9 @@ void PopoverRootView::render() {
         delete m_list;
         if (state == RefreshState::loadingInitial) {
             m_layout->addWidget(new PopoverCenteredMessageView(tr("Checking ports..."), std::nullopt, this));
+        } else if (const std::optional<ListingError> &failure = m_store.refreshFailure()) {
+            // Never "No active ports" when the ports could not be listed.
+            m_layout->addWidget(new PopoverErrorView(listingErrorDescription(*failure), popoverWidth, this));
         } else {
             const PortRange range = m_store.range();
             const QString subtitle =
@@ -97,7 +102,12 @@ void PopoverRootView::render() {
     const std::optional<PortStore::TimePoint> lastUpdatedAt = m_store.lastUpdatedAt();
     if (lastUpdatedAt && (hasEntries || state != RefreshState::loadingInitial)) {
         m_layout->addWidget(new Divider(this));
-        m_layout->addWidget(new PopoverFooterView(footerText(*lastUpdatedAt), this));
+        if (const std::optional<ListingError> &failure = m_store.refreshFailure()) {
+            m_layout->addWidget(
+                new PopoverFooterView(tr("Update failed: %1").arg(listingErrorSummary(*failure)), TextTone::red, this));
+        } else {
+            m_layout->addWidget(new PopoverFooterView(footerText(*lastUpdatedAt), TextTone::secondary, this));
+        }
     }
 
     for (int i = 0; i < m_layout->count(); ++i)

@@ -2,8 +2,14 @@
 #include "discovery/ProcessCommandRunner.h"
 #include "support/TestSupport.h"
 
+#include "model/ListingErrorText.h"
+
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
 #include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtConcurrent/QtConcurrentMap>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,8 +24,9 @@ struct FakeCommandRunner final : CommandRunning {
     FakeCommandRunner(CommandRunResult result, QStringList &calls)
         : result(std::move(result))
         , calls(calls) {}
-    QCoro::Task<CommandRunResult> run(QString executablePath, QStringList arguments) override {
-        calls << executablePath + u' ' + arguments.join(u' ');
+    QCoro::Task<CommandRunResult> run(QString executablePath, QStringList arguments,
+                                      std::chrono::milliseconds timeLimit) override {
+        calls << QStringLiteral("%1 %2 within %3 ms").arg(executablePath, arguments.join(u' ')).arg(timeLimit.count());
         co_return CommandRunResult(result);
     }
     CommandRunResult result;
@@ -47,7 +54,15 @@ TEST(DefaultPortListingService, ListsWhatLsofPrintsOnStandardOutputInsideTheRang
         {lsof, {3000, 9999}, {"1 3000 c", QStringLiteral("4 5173 no\uFFFDde"), "2 9999 b"}},
         {lsof, {9999, 3000}, {}},
         {CommandRunnerError::launchFailed, {3000, 9999}, {"launchFailed"}},
+        {CommandRunnerError::programMissing, {3000, 9999}, {"toolMissing"}},
+        {CommandRunnerError::notExecutable, {3000, 9999}, {"toolNotExecutable"}},
+        {CommandRunnerError::timedOut, {3000, 9999}, {"timedOut"}},
+        {CommandRunnerError::interrupted, {3000, 9999}, {"launchFailed"}},
     };
+    const QHash<QString, ListingFailure> failures{{"launchFailed", ListingFailure::launchFailed},
+                                                  {"toolMissing", ListingFailure::toolMissing},
+                                                  {"toolNotExecutable", ListingFailure::toolNotExecutable},
+                                                  {"timedOut", ListingFailure::timedOut}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.expected.join(", ").toStdString());
         QStringList calls;
@@ -57,12 +72,13 @@ TEST(DefaultPortListingService, ListsWhatLsofPrintsOnStandardOutputInsideTheRang
         QStringList entries;
         for (const PortEntry &e : result ? result.value() : QList<PortEntry>{})
             entries << QStringLiteral("%1 %2 %3").arg(e.pid()).arg(e.port()).arg(e.processName());
-        EXPECT_EQ(result ? entries : QStringList{"launchFailed"}, c.expected);
-        if (!result) {
-            EXPECT_EQ(result.error(), (ListingError{ListingFailure::launchFailed, "/opt/tools/lsof"}));
+        if (result) {
+            EXPECT_EQ(entries, c.expected);
+        } else {
+            EXPECT_EQ(result.error(), (ListingError{failures.value(c.expected.value(0)), "/opt/tools/lsof"}));
         }
         // Once, even when the range can hold no port.
-        EXPECT_EQ(calls, QStringList{"/opt/tools/lsof -n -P -iTCP -sTCP:LISTEN"});
+        EXPECT_EQ(calls, QStringList{"/opt/tools/lsof -n -P -iTCP -sTCP:LISTEN within 10000 ms"});
     }
 }
 
@@ -78,6 +94,61 @@ TEST(DefaultPortListingService, FindsThisProcessListeningThroughTheRealLsof) {
     const PortEntryID id{qint32(QCoreApplication::applicationPid()), server.serverPort()};
     EXPECT_TRUE(std::ranges::any_of(result.value(), [&](const PortEntry &e) { return e.id() == id; }))
         << "port " << server.serverPort() << " not listed";
+}
+
+// Decoding and parsing run on worker threads, several at once when passes overlap a quit or a
+// test: every thread must read the same entries as the main thread.
+TEST(DefaultPortListingService, ReadsTheSameEntriesOnWorkerThreads) {
+    QByteArray output = "COMMAND PID USER FD TYPE DEVICE SIZE/OFF NODE NAME\n";
+    for (int i = 0; i < 3000; ++i)
+        output +=
+            line(i % 7 ? "node" : "\xd1\x81\xd0\xb5\xd1\x80\xd0\xb2\xd0\xb5\xd1\x80\xcc\x81", 100 + i % 50, 2990 + i);
+    const LsofParser parser;
+    const QList<PortEntry> expected = DefaultPortListingService::entriesInRange(parser, output, {3000, 9999});
+    ASSERT_EQ(expected.size(), 2990);
+    const QList<QList<PortEntry>> onWorkers = QtConcurrent::blockingMapped(QList<int>(8), [&](int) {
+        return DefaultPortListingService::entriesInRange(parser, output, {3000, 9999});
+    });
+    for (const QList<PortEntry> &entries : onWorkers)
+        EXPECT_TRUE(entries == expected);
+}
+
+// The listing as the app runs it, inside a private mount namespace in which the configured lsof path
+// holds nothing, or a file that may not be run. Nothing changes outside the namespace.
+TEST(DefaultPortListingService, SaysWhyWhenLsofIsMissingOrCannotBeRunAtItsConfiguredPath) {
+    if (QProcess::execute(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("true")}) != 0)
+        GTEST_SKIP() << "unshare -m is not permitted here (it needs root): cannot replace lsof privately";
+    const QString lsof = DefaultPortListingService::defaultLsofPath();
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString plain = directory.filePath("lsof");
+    QFile file(plain);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\n");
+    file.close();
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+
+    const struct {
+        const char *name;
+        QString setUp;
+        QString expected;
+    } cases[] = {
+        {"missing", "mount -t tmpfs none '" + QFileInfo(lsof).absolutePath() + "'",
+         listingErrorDescription({ListingFailure::toolMissing, lsof})},
+        {"not executable", "mount --bind '" + plain + "' '" + lsof + "'",
+         listingErrorDescription({ListingFailure::toolNotExecutable, lsof})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QProcess probe;
+        probe.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     c.setUp + QStringLiteral(" && exec \"$0\""), QStringLiteral(QUAYSTONE_LISTING_PROBE)});
+        ASSERT_TRUE(probe.waitForFinished(30000));
+        EXPECT_EQ(QString::fromUtf8(probe.readAllStandardOutput()).trimmed(), c.expected)
+            << probe.readAllStandardError().toStdString();
+        EXPECT_TRUE(QFileInfo(lsof).isExecutable()) << "the real lsof is untouched outside the namespace";
+    }
 }
 
 } // namespace
