@@ -95,6 +95,56 @@ TEST_F(PortStoreTest, RefreshStateFollowsTheFirstLoadThroughFailureAndSuccess) {
     EXPECT_EQ(store().lastUpdatedAt(), m_clock - 30s);
 }
 
+// Each pass's listing answers in turn; the failure of the latest pass is kept beside the
+// untouched state of the last success.
+TEST_F(PortStoreTest, TheLatestFailedPassIsKeptUntilASuccess) {
+    const ListingError missing{ListingFailure::toolMissing, "/usr/bin/lsof"};
+    const ListingError timedOut{ListingFailure::timedOut, "/usr/bin/lsof"};
+    const QList<PortEntry> rows{entry(7, 5173)};
+    struct Case {
+        const char *name;
+        QList<PortListingResult> passes;
+        std::optional<ListingError> failure;
+        RefreshState state;
+        QList<PortEntry> entries;
+        bool updated;
+    };
+    const QList<Case> cases = {
+        {"never loaded", {missing}, missing, RefreshState::idle, {}, false},
+        {"failing again with another reason", {missing, timedOut}, timedOut, RefreshState::idle, {}, false},
+        {"loaded before", {rows, timedOut}, timedOut, RefreshState::loaded, rows, true},
+        {"loaded empty before", {QList<PortEntry>{}, missing}, missing, RefreshState::loaded, {}, true},
+        {"a later success clears it", {missing, rows}, std::nullopt, RefreshState::loaded, rows, true},
+        {"and so does a success after rows",
+         {rows, timedOut, QList<PortEntry>{}},
+         std::nullopt,
+         RefreshState::loaded,
+         {},
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        QSignalSpy changes(&store(), &PortStore::changed);
+        std::optional<ListingError> seenAtLastChange;
+        QObject::connect(&store(), &PortStore::changed, &store(), [&] { seenAtLastChange = store().refreshFailure(); });
+        for (const PortListingResult &pass : c.passes) {
+            m_listing->answer = pass;
+            m_clock += 10s;
+            auto task = store().refresh();
+            ASSERT_TRUE(task.isReady());
+        }
+        EXPECT_EQ(store().refreshFailure(), c.failure);
+        EXPECT_EQ(seenAtLastChange, c.failure) << "announced";
+        EXPECT_EQ(store().refreshState(), c.state);
+        EXPECT_EQ(store().entries(), c.entries);
+        EXPECT_EQ(store().lastUpdatedAt().has_value(), c.updated);
+        if (c.updated && c.failure) {
+            EXPECT_EQ(store().lastUpdatedAt(), m_clock - 10s) << "the time of the last success stays";
+        }
+    }
+}
+
 TEST_F(PortStoreTest, EveryPassResolvesEveryRowInOrderAndServesTheEventLoop) {
     m_resolver->directories = {{1, QStringLiteral("/srv/a")}};
     QList<PortEntry> many;

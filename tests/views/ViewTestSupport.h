@@ -32,7 +32,7 @@ inline QList<PortRowView *> rowsOf(QWidget *widget) {
 
 // The texts of a view tree in reading order: layouts in order, list rows from the top.
 inline QStringList textsOf(QWidget *widget) {
-    if (auto *label = qobject_cast<TextLabel *>(widget))
+    if (auto *label = qobject_cast<QLabel *>(widget))
         return {label->text()};
     QStringList texts;
     if (auto *list = qobject_cast<PortListView *>(widget)) {
