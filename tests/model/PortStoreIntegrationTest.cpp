@@ -7,6 +7,7 @@
 #include "termination/SignalProcessKiller.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -73,6 +74,59 @@ TEST(PortStoreIntegration, ListsARealListenerWithItsDirectoryAndKillsIt) {
 
     QCoro::waitFor(store.refresh());
     EXPECT_FALSE(listedRow(store, pid));
+}
+
+// A stand-in for lsof that hangs as a stalled one would, or answers with one listener, as the file
+// `mode` beside it says.
+class StandInLsof {
+public:
+    StandInLsof() {
+        QFile script(path());
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\n"
+                     "case $(cat \"$(dirname \"$0\")/mode\") in\n"
+                     "sleep) exec sleep 30 ;;\n"
+                     "partial) echo 'COMMAND PID USER FD TYPE DEVICE SIZE/OFF NODE NAME'\n"
+                     "         echo 'node 12 u 3u IPv4 0x1 0t0 TCP *:4000 (LISTEN)'; exec sleep 30 ;;\n"
+                     "*) echo 'COMMAND PID USER FD TYPE DEVICE SIZE/OFF NODE NAME'\n"
+                     "   echo 'node 34 u 3u IPv4 0x1 0t0 TCP *:4321 (LISTEN)' ;;\n"
+                     "esac\n");
+        script.close();
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    QString path() const { return m_directory.filePath("lsof"); }
+    void setMode(const QByteArray &mode) {
+        QFile file(m_directory.filePath("mode"));
+        file.open(QIODevice::WriteOnly);
+        file.write(mode);
+    }
+
+private:
+    QTemporaryDir m_directory;
+};
+
+TEST(PortStoreIntegration, AHungListingTimesOutAndTheNextPassRunsNormally) {
+    using namespace std::chrono_literals;
+    StandInLsof lsof;
+    PortStore store(std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>(), LsofParser{},
+                                                                lsof.path(), 300ms),
+                    std::make_unique<ProcessWorkingDirectoryResolver>(), SignalProcessKiller::makeDefault());
+    for (const char *mode : {"sleep", "partial"}) {
+        SCOPED_TRACE(mode);
+        lsof.setMode(mode);
+        const QList<PortEntry> before = store.entries();
+        QCoro::waitFor(store.refresh());
+        EXPECT_EQ(store.refreshFailure(), (ListingError{ListingFailure::timedOut, lsof.path()}));
+        EXPECT_FALSE(store.isRefreshing()) << "the store is free for the next refresh";
+        EXPECT_EQ(store.entries(), before) << "nothing of the partial output is shown";
+
+        lsof.setMode("answer");
+        QCoro::waitFor(store.refresh());
+        EXPECT_FALSE(store.refreshFailure());
+        ASSERT_EQ(store.entries().size(), 1);
+        EXPECT_EQ(store.entries().first().port(), 4321);
+        EXPECT_EQ(store.refreshState(), RefreshState::loaded);
+    }
 }
 
 } // namespace
