@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include <cerrno>
+#include <optional>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -110,7 +111,10 @@ inline qsizetype runBareLsof() {
 // The benchmarks' main: runs them all while this process holds wantedListeners listeners,
 // published through `listeners` for their use.
 inline int runBenchmarksHoldingListeners(int argc, char **argv, Listeners *&listeners) {
-    QCoreApplication app(argc, argv);
+    // A benchmark that needs widgets makes its own QApplication first.
+    std::optional<QCoreApplication> app;
+    if (!QCoreApplication::instance())
+        app.emplace(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -6,7 +6,10 @@
 
 #include <qcoro/qcorotimer.h>
 
+#include <QElapsedTimer>
+
 #include <algorithm>
+#include <tuple>
 
 namespace quaystone {
 
@@ -21,8 +24,41 @@ bool contains(const QList<PortEntry> &list, const PortEntryID &id) {
     return indexOf(list, id) >= 0;
 }
 
-// Working-directory reads between two visits of the event loop: about a millisecond's worth.
-constexpr qsizetype resolutionSliceRows = 256;
+// The longest stretch of per-row reads between two visits of the event loop: well inside a frame.
+constexpr std::chrono::milliseconds resolutionSlice{4};
+
+auto orderKey(const PortEntryID &id) {
+    return std::tuple(id.port, id.pid, id.ownerUid);
+}
+
+// Whether a list holds an id, for lists of any length. Passes and kills publish lists in display
+// order, which a binary search reads without building anything; other lists (seeded ones) are
+// hashed once.
+class IdLookup {
+public:
+    explicit IdLookup(const QList<PortEntry> &list)
+        : m_list(list)
+        , m_sorted(std::is_sorted(list.cbegin(), list.cend(), displayOrderLess)) {
+        if (m_sorted)
+            return;
+        m_ids.reserve(list.size());
+        for (const PortEntry &entry : list)
+            m_ids.insert(entry.id());
+    }
+
+    bool contains(const PortEntryID &id) const {
+        if (!m_sorted)
+            return m_ids.contains(id);
+        const auto it = std::lower_bound(m_list.cbegin(), m_list.cend(), orderKey(id),
+                                         [](const PortEntry &e, const auto &key) { return orderKey(e.id()) < key; });
+        return it != m_list.cend() && it->id() == id;
+    }
+
+private:
+    const QList<PortEntry> &m_list;
+    bool m_sorted;
+    QSet<PortEntryID> m_ids;
+};
 
 RowError rowErrorFor(ProcessKillOutcome outcome) {
     return outcome == ProcessKillOutcome::permissionDenied ? RowError::permissionDenied : RowError::couldNotKill;
@@ -123,6 +159,8 @@ QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEnt
     result.reserve(listing.size());
     // The default resolver answers without suspending, so thousands of rows would hold the
     // event loop for a visible moment; hand it back now and then so the popup keeps painting.
+    QElapsedTimer slice;
+    slice.start();
     for (const PortEntry &entry : listing) {
         if (entry.hasProcess()) {
             // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a conditional expression.
@@ -131,8 +169,10 @@ QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEnt
         } else {
             result.append(entry);
         }
-        if (result.size() % resolutionSliceRows == 0)
+        if (std::chrono::nanoseconds(slice.nsecsElapsed()) >= resolutionSlice) {
             co_await QCoro::sleepFor(std::chrono::milliseconds(0));
+            slice.restart();
+        }
     }
     co_return result;
 }
@@ -147,10 +187,7 @@ void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList
             setSelectedEntryID(current.first().id());
         return;
     }
-    QSet<PortEntryID> currentIDs;
-    currentIDs.reserve(current.size());
-    for (const PortEntry &entry : current)
-        currentIDs.insert(entry.id());
+    const IdLookup currentIDs(current);
     if (currentIDs.contains(*m_selectedEntryID))
         return;
 

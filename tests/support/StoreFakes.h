@@ -6,7 +6,10 @@
 #include "model/WorkingDirectoryResolving.h"
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QHash>
+
+#include <chrono>
 
 namespace quaystone::test {
 
@@ -33,6 +36,11 @@ class FakeResolver : public WorkingDirectoryResolving {
 public:
     QCoro::Task<ProcessDetails> resolve(qint32 pid) override {
         pids.append(pid);
+        // Spent busily, without suspending, as the real resolver's reads of /proc are.
+        QElapsedTimer spent;
+        spent.start();
+        while (std::chrono::nanoseconds(spent.nsecsElapsed()) < cost) {
+        }
         ProcessDetails details;
         // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a braced initialiser.
         if (held)
@@ -43,6 +51,7 @@ public:
     }
 
     bool held = false;
+    std::chrono::microseconds cost{0};
     QHash<qint32, std::optional<QString>> directories;
     PendingCalls<std::optional<QString>> pending;
     QList<qint32> pids;
