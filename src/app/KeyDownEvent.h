@@ -10,6 +10,7 @@ struct KeyDownEvent {
     int key = 0; // a Qt::Key
     QString text;
     Qt::KeyboardModifiers modifiers;
+    bool isAutoRepeat = false; // sent by the system while the key is held
 };
 
 } // namespace quaystone

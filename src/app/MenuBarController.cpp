@@ -103,18 +103,19 @@ bool MenuBarController::handleKeyEvent(const KeyDownEvent &event) {
 }
 
 bool MenuBarController::handleKeyDown(const KeyDownEvent &event) {
-    if (const auto action = actionForKeyCode(event.key)) {
-        perform(*action);
-        return true;
+    std::optional<PopoverKeyAction> action = actionForKeyCode(event.key);
+    if (!action) {
+        const QString characters = charactersIgnoringModifiers(event.key, event.text);
+        if (characters.isEmpty())
+            return false;
+        action = actionForCharacter(characters.front().toLower(), event.modifiers);
     }
-    const QString characters = charactersIgnoringModifiers(event.key, event.text);
-    if (characters.isEmpty())
+    if (!action)
         return false;
-    if (const auto action = actionForCharacter(characters.front().toLower(), event.modifiers)) {
+    // Each kill moves the selection on, so a held kill key would stop one process after another.
+    if (*action != PopoverKeyAction::killSelected || !event.isAutoRepeat)
         perform(*action);
-        return true;
-    }
-    return false;
+    return true;
 }
 
 void MenuBarController::perform(PopoverKeyAction action) {

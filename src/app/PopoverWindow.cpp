@@ -58,7 +58,7 @@ bool PopoverWindow::eventFilter(QObject *watched, QEvent *event) {
     if (event->type() != QEvent::KeyPress || !m_keyHandler || !isInThisWindow(watched))
         return false;
     const auto *key = static_cast<QKeyEvent *>(event);
-    return m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers()});
+    return m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), key->isAutoRepeat()});
 }
 
 bool PopoverWindow::isInThisWindow(QObject *object) const {

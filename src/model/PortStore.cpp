@@ -133,6 +133,7 @@ QCoro::Task<> PortStore::performRefresh() {
     if (!m_lastUpdatedAt)
         setRefreshState(RefreshState::loadingInitial);
 
+    const quint64 listingStart = ++m_sequence;
     PortListingResult listing = co_await m_listingService->listPorts(m_range);
     if (!listing) {
         setRefreshFailure(listing.error());
@@ -145,13 +146,25 @@ QCoro::Task<> PortStore::performRefresh() {
     QList<PortEntry> resolved = co_await resolveWorkingDirectories(std::move(listing).value());
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
-    resolved.removeIf([this](const PortEntry &e) { return m_suppressedPIDs.contains(e.pid()); });
+    resolved.removeIf(
+        [&](const PortEntry &e) { return m_suppressedPIDs.contains(e.pid()) || isStoppedBefore(e, listingStart); });
+    // Every later listing begins after these outcomes, so they hide nothing any more.
+    m_stoppedProcesses.removeIf([&](const StoppedProcess &p) { return p.outcomeSequence < listingStart; });
     setEntries(std::move(resolved));
     reconcileSelection(previous, m_entries);
     setLastUpdatedAt(m_now());
     if (m_refreshFailure)
         setRefreshFailure(std::nullopt);
     setRefreshState(RefreshState::loaded);
+}
+
+bool PortStore::isStoppedBefore(const PortEntry &entry, quint64 listingStart) const {
+    // A row whose start time could not be read is most likely the stopped process, read after
+    // it ended; one with another start time is a new process that was given the same pid.
+    return std::any_of(m_stoppedProcesses.cbegin(), m_stoppedProcesses.cend(), [&](const StoppedProcess &p) {
+        return p.pid == entry.pid() && p.outcomeSequence > listingStart &&
+               (!p.startTime || !entry.startTime() || p.startTime == entry.startTime());
+    });
 }
 
 QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEntry> listing) {
@@ -214,7 +227,8 @@ void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList
 
 QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
-    if (index < 0)
+    // A row of another user's listener has no pid to signal: pid 0 would reach our whole group.
+    if (index < 0 || !m_entries[index].hasProcess())
         co_return;
     const qint32 pid = m_entries[index].pid();
     const std::optional<quint64> startTime = m_entries[index].startTime();
@@ -244,6 +258,7 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
         setEntries(std::move(restored));
     } else {
         clearErrors();
+        m_stoppedProcesses.append({pid, startTime, ++m_sequence});
     }
     m_suppressedPIDs.remove(pid);
 

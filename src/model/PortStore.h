@@ -69,7 +69,8 @@ public:
     // pass as owed and returns at once.
     QCoro::Task<> refresh();
     // Stops the process behind the row, records the outcome, then refreshes. An id that is
-    // not listed is ignored.
+    // not listed, or a row without a process, is ignored. A stopped process's rows stay hidden
+    // until a pass whose listing began after the outcome.
     QCoro::Task<> kill(PortEntryID id);
 
     void selectPrevious();
@@ -86,6 +87,8 @@ private:
     void reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current);
     void moveSelection(int step);
 
+    bool isStoppedBefore(const PortEntry &entry, quint64 listingStart) const;
+
     void setEntries(QList<PortEntry> entries);
     void setRefreshState(RefreshState state);
     void setLastUpdatedAt(TimePoint time);
@@ -100,6 +103,17 @@ private:
     bool m_isRefreshing = false;
     bool m_pendingRefresh = false;
     QSet<qint32> m_suppressedPIDs;
+
+    // Orders the start of each listing and the outcome of each kill.
+    quint64 m_sequence = 0;
+    // A process that a kill stopped or found gone. A listing that began before the outcome may
+    // still show it, so its rows are dropped from that listing's pass.
+    struct StoppedProcess {
+        qint32 pid;
+        std::optional<quint64> startTime;
+        quint64 outcomeSequence;
+    };
+    QList<StoppedProcess> m_stoppedProcesses;
 
     QList<PortEntry> m_entries;
     RefreshState m_refreshState = RefreshState::idle;

@@ -82,6 +82,11 @@ TEST(MenuBarControllerKeys, MapsKeysOfTheOpenPopup) {
         {"ctrl+k", {Qt::Key_K, "\x0b", ctrl}, true, Effect::killedSelected},
         {"no characters", {Qt::Key_F5, {}, none}, false, Effect::none},
         {"unknown key", {Qt::Key_Space, " ", none}, false, Effect::none},
+        // Held keys: one press, one kill; moving the selection may repeat.
+        {"held delete", {Qt::Key_Delete, "\x7f", none, true}, true, Effect::none},
+        {"held backspace", {Qt::Key_Backspace, "\b", none, true}, true, Effect::none},
+        {"held k", {Qt::Key_K, "k", none, true}, true, Effect::none},
+        {"held down", {Qt::Key_Down, {}, none, true}, true, Effect::selectedNext},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

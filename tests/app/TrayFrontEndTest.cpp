@@ -7,6 +7,8 @@
 #include "support/StoreFakes.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -39,7 +41,9 @@ struct FrontEnd {
     AppConfig config;
     std::unique_ptr<FakeListing> listingOwned = std::make_unique<FakeListing>();
     FakeListing *listing = listingOwned.get();
-    PortStore store{std::move(listingOwned), std::make_unique<FakeResolver>(), std::make_unique<FakeKiller>()};
+    std::unique_ptr<FakeKiller> killerOwned = std::make_unique<FakeKiller>();
+    FakeKiller *killer = killerOwned.get();
+    PortStore store{std::move(listingOwned), std::make_unique<FakeResolver>(), std::move(killerOwned)};
     PopoverWindow *popover = nullptr;
     SystemTrayStatusItem *item = nullptr;
     std::unique_ptr<MenuBarController> controller;
@@ -62,6 +66,33 @@ TEST(TrayFrontEnd, KeysAndAPressOnTheIconReachTheControllerThroughTheOpenPopup) 
     EXPECT_FALSE(f.popover->isVisible());
     EXPECT_TRUE(f.item->menu().isVisible());
     f.item->menu().hide();
+}
+
+TEST(TrayFrontEnd, AHeldKillKeyStopsOneProcessAndAFreshPressTheNext) {
+    const struct {
+        int key;
+        const char *text;
+    } keys[] = {{Qt::Key_Delete, "\x7f"}, {Qt::Key_Backspace, "\b"}, {Qt::Key_K, "k"}};
+    for (const auto &k : keys) {
+        SCOPED_TRACE(k.text);
+        FrontEnd f;
+        f.killer->held = false;
+        f.openPopup();
+        f.store.setSelectedEntryID(PortEntryID{10, 3000});
+        const auto press = [&](bool autoRepeat) {
+            QKeyEvent event(QEvent::KeyPress, k.key, Qt::NoModifier, QString::fromLatin1(k.text), autoRepeat);
+            QApplication::sendEvent(f.focusTarget(), &event);
+            drainEvents();
+        };
+        press(false);
+        EXPECT_EQ(f.killer->pids, QList<qint32>{10});
+        ASSERT_EQ(f.store.selectedEntryID(), (PortEntryID{20, 8080})) << "the kill moved the selection on";
+        press(true);
+        press(true);
+        EXPECT_EQ(f.killer->pids, QList<qint32>{10}) << "the repeats of the held key stop nothing";
+        press(false);
+        EXPECT_EQ(f.killer->pids, (QList<qint32>{10, 20}));
+    }
 }
 
 TEST(TrayFrontEnd, LaunchAtLoginItemKeepsTheCheckMarkTheServiceReports) {

@@ -311,6 +311,103 @@ TEST_F(KillTest, AKillDuringResolutionIsHonouredWhenThePassPublishes) {
     EXPECT_EQ(ports(store().entries()), (QList<qint64>{3001, 3003, 3005}));
 }
 
+TEST_F(KillTest, AStoppedProcessStaysHiddenFromListingsThatBeganBeforeTheOutcome) {
+    const QList<PortEntry> allRows = {entry(10, 3001), entry(20, 3003), entry(10, 3005)};
+    const struct {
+        const char *name;
+        bool listingFirst; // the listing begins before the kill, else while it runs
+        ProcessKillOutcome outcome;
+        std::optional<quint64> startTimeReadAfterTheOutcome; // absent: the process is gone
+        QList<qint64> published;
+    } cases[] = {
+        {"listing began before the kill", true, ProcessKillOutcome::killed, std::nullopt, {3003}},
+        {"listing began during the kill", false, ProcessKillOutcome::killed, std::nullopt, {3003}},
+        {"found gone", false, ProcessKillOutcome::notRunning, std::nullopt, {3003}},
+        {"read before it ended", true, ProcessKillOutcome::killed, 100, {3003}},
+        {"pid given to a new process", true, ProcessKillOutcome::killed, 300, {3001, 3003, 3005}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        m_resolver->startTimes = {{10, 100}, {20, 200}};
+        SetUp();
+        ASSERT_EQ(store().entries().first().startTime(), 100u);
+
+        m_listing->held = true;
+        std::optional<QCoro::Task<>> pass, kill;
+        if (c.listingFirst)
+            pass = store().refresh();
+        kill = store().kill(PortEntryID{10, 3005});
+        if (!c.listingFirst)
+            pass = store().refresh();
+        m_killer->pending.complete(c.outcome);
+        EXPECT_FALSE(store().suppressedPIDs().contains(10));
+
+        // lsof listed the process before it ended; the per-row step reads it afterwards.
+        if (c.startTimeReadAfterTheOutcome)
+            m_resolver->startTimes[10] = *c.startTimeReadAfterTheOutcome;
+        else
+            m_resolver->startTimes.remove(10);
+        ASSERT_EQ(m_listing->pending.waiting(), 1u);
+        m_listing->pending.complete(allRows);
+        EXPECT_EQ(ports(store().entries()), c.published);
+
+        // The pass the kill asked for began after the outcome: what it lists is shown.
+        m_resolver->startTimes[10] = 100;
+        ASSERT_EQ(m_listing->pending.waiting(), 1u);
+        m_listing->pending.complete(allRows);
+        EXPECT_EQ(ports(store().entries()), (QList<qint64>{3001, 3003, 3005}));
+        EXPECT_TRUE(pass->isReady() && kill->isReady());
+    }
+}
+
+TEST_F(PortStoreTest, AKillMovesTheSelectionToTheFirstRemainingRow) {
+    const PortEntry a = entry(1, 3001), b = entry(2, 3002), c = entry(3, 3003), d = entry(4, 3004);
+    const struct {
+        const char *name;
+        PortEntry selected, killed;
+        std::optional<PortEntryID> expected;
+    } cases[] = {
+        {"first row", a, a, b.id()},
+        {"middle row", b, b, a.id()},
+        {"last row", d, d, a.id()},
+        {"another row than the selected one", c, b, c.id()},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        reset();
+        refreshWith({a, b, c, d});
+        store().setSelectedEntryID(k.selected.id());
+        auto kill = store().kill(k.killed.id());
+        EXPECT_EQ(store().selectedEntryID(), k.expected);
+        m_killer->pending.complete(ProcessKillOutcome::killed);
+    }
+}
+
+TEST_F(PortStoreTest, APassTakesItsPreviousListWhenItsListingReturns) {
+    refreshWith({entry(10, 3001)});
+    ASSERT_EQ(store().selectedEntryID(), (PortEntryID{10, 3001}));
+    m_listing->held = true;
+    auto pass = store().refresh();
+    // The only row goes while lsof runs: the pass then starts from an empty list.
+    auto kill = store().kill(PortEntryID{10, 3001});
+    EXPECT_FALSE(store().selectedEntryID());
+    m_listing->pending.complete(QList<PortEntry>{entry(20, 3003), entry(30, 3004)});
+    EXPECT_EQ(store().selectedEntryID(), (PortEntryID{20, 3003}));
+    m_killer->pending.complete(ProcessKillOutcome::killed);
+    m_listing->pending.complete(QList<PortEntry>{entry(20, 3003), entry(30, 3004)});
+}
+
+TEST_F(PortStoreTest, ARowWithoutAProcessIsNeverKilled) {
+    refreshWith({PortEntry::foreignListener(3001, 1000, QStringLiteral("alice")), entry(20, 3003)});
+    QSignalSpy changes(&store(), &PortStore::changed);
+    auto task = store().kill(store().entries().first().id());
+    EXPECT_TRUE(task.isReady());
+    EXPECT_TRUE(m_killer->pids.isEmpty());
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_EQ(store().entries().size(), 2);
+}
+
 TEST_F(PortStoreTest, EveryAssignmentToAnObservedFieldIsAnnounced) {
     QSignalSpy changes(&store(), &PortStore::changed);
     refreshWith({entry(1, 3001), entry(2, 3002)});

@@ -47,12 +47,15 @@ public:
             details.workingDirectory = co_await pending.next();
         else
             details.workingDirectory = directories.value(pid, std::nullopt);
+        if (startTimes.contains(pid))
+            details.startTime = startTimes.value(pid);
         co_return details;
     }
 
     bool held = false;
     std::chrono::microseconds cost{0};
     QHash<qint32, std::optional<QString>> directories;
+    QHash<qint32, quint64> startTimes;
     PendingCalls<std::optional<QString>> pending;
     QList<qint32> pids;
 };

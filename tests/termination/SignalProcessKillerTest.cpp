@@ -1,73 +1,188 @@
 #include "termination/SignalProcessKiller.h"
-#include "termination/ProcessLivenessChecking.h"
+#include "termination/ProcessExitWaiting.h"
+#include "termination/ProcessHandle.h"
+#include "termination/ProcessOpening.h"
 #include "termination/ProcessSignaling.h"
-#include "termination/Sleeping.h"
+#include "termination/ProcessStartTimeReading.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
 
 using namespace quaystone;
 
 namespace {
 
-enum class SleepEnd { timeUp, cutShort, throws };
+constexpr quint64 listed = 5000;
+
+enum class Grace { runsOut, exits, throws };
 
 struct Case {
+    const char *name;
     qint32 pid;
-    int refusedCall; // the index of the call answered with error; every other call succeeds
-    int error;
-    SleepEnd sleepEnd;
+    std::optional<quint64> startTime;
+    int openError;                                // 0: a pidfd is opened
+    std::vector<std::optional<quint64>> readings; // start times read, in turn; the last one repeats
+    int termError, killError;
+    Grace grace;
     ProcessKillOutcome outcome;
+    std::vector<std::string> calls;
 };
 
-// Answers for all three services as the case says, and logs every call; the killer owns one per service.
-struct FakeServices final : ProcessSignaling, ProcessLivenessChecking, Sleeping {
+// Answers for all four services as the case says and logs every call; the killer owns one per service.
+struct FakeServices final : ProcessOpening, ProcessStartTimeReading, ProcessSignaling, ProcessExitWaiting {
     FakeServices(const Case &c, std::vector<std::string> &calls)
         : c(c)
         , calls(calls) {}
-    int answer(const std::string &call) {
-        calls.push_back(call);
-        return int(calls.size()) - 1 == c.refusedCall ? c.error : 0;
+    static std::string via(const ProcessHandle &process) { return process.hasPidfd() ? " via pidfd" : " via pid"; }
+
+    ProcessOpenResult open(qint32 pid) override {
+        calls.push_back("open " + std::to_string(pid));
+        if (c.openError)
+            return c.openError;
+        // A real descriptor, since the handle closes it.
+        return ProcessHandle(pid, ::open("/dev/null", O_RDONLY | O_CLOEXEC));
     }
-    int send(int signal, qint32 pid) override { return answer(std::to_string(signal) + " to " + std::to_string(pid)); }
-    int probe(qint32 pid) override { return answer("probe " + std::to_string(pid)); }
-    QCoro::Task<bool> sleep(quint64 nanoseconds) override {
-        answer("sleep " + std::to_string(nanoseconds));
-        if (c.sleepEnd == SleepEnd::throws)
+    std::optional<quint64> startTime(qint32 pid) override {
+        calls.push_back("start time " + std::to_string(pid));
+        return c.readings.at(std::min(readingsGiven++, c.readings.size() - 1));
+    }
+    int send(int signal, const ProcessHandle &process) override {
+        calls.push_back(std::to_string(signal) + " to " + std::to_string(process.pid()) + via(process));
+        return signal == SIGTERM ? c.termError : c.killError;
+    }
+    QCoro::Task<bool> waitForExit(const ProcessHandle &process, quint64 nanoseconds) override {
+        calls.push_back("wait " + std::to_string(nanoseconds) + via(process));
+        if (c.grace == Grace::throws)
             throw std::runtime_error("cancelled");
-        co_return c.sleepEnd == SleepEnd::timeUp;
+        co_return c.grace == Grace::exits;
     }
     const Case &c;
     std::vector<std::string> &calls;
+    std::size_t readingsGiven = 0;
 };
 
-TEST(SignalProcessKiller, StopsAtTheFirstRefusalWithItsOutcome) {
+TEST(SignalProcessKiller, SignalsOnlyTheListedProcessAndStopsAtTheFirstRefusal) {
     using enum ProcessKillOutcome;
-    // A grace period cut short only brings the rest forward; pids 0 and -1 would signal whole groups.
-    std::vector<Case> cases = {{42, -1, 0, SleepEnd::timeUp, killed},
-                               {42, -1, 0, SleepEnd::cutShort, killed},
-                               {42, -1, 0, SleepEnd::throws, killed},
-                               {0, -1, 0, SleepEnd::timeUp, failed},
-                               {-1, -1, 0, SleepEnd::timeUp, failed}};
-    for (const int call : {0, 1, 3, 4}) {
-        cases.push_back({42, call, ESRCH, SleepEnd::timeUp, notRunning});
-        cases.push_back({42, call, EPERM, SleepEnd::timeUp, permissionDenied});
-        cases.push_back({42, call, EIO, SleepEnd::timeUp, failed});
-    }
-    const std::vector<std::string> everyCall = {"15 to 42", "probe 42", "sleep 2000000000", "probe 42", "9 to 42"};
+    const std::string open = "open 42", read = "start time 42", wait = "wait 2000000000 via pidfd",
+                      term = "15 to 42 via pidfd", kill = "9 to 42 via pidfd";
+    const std::string waitPid = "wait 2000000000 via pid", termPid = "15 to 42 via pid", killPid = "9 to 42 via pid";
+    const std::vector<Case> cases = {
+        {"still there after the grace period",
+         42,
+         listed,
+         0,
+         {listed},
+         0,
+         0,
+         Grace::runsOut,
+         killed,
+         {open, read, term, wait, kill}},
+        {"exits during the grace period",
+         42,
+         listed,
+         0,
+         {listed},
+         0,
+         0,
+         Grace::exits,
+         notRunning,
+         {open, read, term, wait}},
+        {"a failed wait only brings SIGKILL forward",
+         42,
+         listed,
+         0,
+         {listed},
+         0,
+         0,
+         Grace::throws,
+         killed,
+         {open, read, term, wait, kill}},
+        {"pid reused since the listing", 42, listed, 0, {listed + 1}, 0, 0, Grace::runsOut, notRunning, {open, read}},
+        {"gone between open and read", 42, listed, 0, {std::nullopt}, 0, 0, Grace::runsOut, notRunning, {open, read}},
+        {"gone before open", 42, listed, ESRCH, {listed}, 0, 0, Grace::runsOut, notRunning, {open}},
+        {"out of descriptors", 42, listed, EMFILE, {listed}, 0, 0, Grace::runsOut, failed, {open}},
+        {"SIGTERM refused", 42, listed, 0, {listed}, EPERM, 0, Grace::runsOut, permissionDenied, {open, read, term}},
+        {"SIGTERM fails otherwise", 42, listed, 0, {listed}, EIO, 0, Grace::runsOut, failed, {open, read, term}},
+        {"gone before SIGKILL",
+         42,
+         listed,
+         0,
+         {listed},
+         0,
+         ESRCH,
+         Grace::runsOut,
+         notRunning,
+         {open, read, term, wait, kill}},
+        {"SIGKILL refused",
+         42,
+         listed,
+         0,
+         {listed},
+         0,
+         EPERM,
+         Grace::runsOut,
+         permissionDenied,
+         {open, read, term, wait, kill}},
+        // Never signal what was not verified, nor a whole process group.
+        {"no listed start time", 42, std::nullopt, 0, {listed}, 0, 0, Grace::runsOut, failed, {}},
+        {"pid 0", 0, listed, 0, {listed}, 0, 0, Grace::runsOut, failed, {}},
+        {"pid -1", -1, listed, 0, {listed}, 0, 0, Grace::runsOut, failed, {}},
+        // Without pidfds the start time is checked before each signal.
+        {"no pidfds",
+         42,
+         listed,
+         ENOSYS,
+         {listed},
+         0,
+         0,
+         Grace::runsOut,
+         killed,
+         {open, read, termPid, waitPid, read, killPid}},
+        {"no pidfds, pid reused during the grace period",
+         42,
+         listed,
+         ENOSYS,
+         {listed, listed + 1},
+         0,
+         0,
+         Grace::runsOut,
+         notRunning,
+         {open, read, termPid, waitPid, read}},
+        {"no pidfds, pid reused since the listing",
+         42,
+         listed,
+         ENOSYS,
+         {std::nullopt},
+         0,
+         0,
+         Grace::runsOut,
+         notRunning,
+         {open, read}},
+        {"no pidfds, SIGKILL refused",
+         42,
+         listed,
+         ENOSYS,
+         {listed},
+         0,
+         EPERM,
+         Grace::runsOut,
+         permissionDenied,
+         {open, read, termPid, waitPid, read, killPid}},
+    };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "pid " << c.pid << ", call " << c.refusedCall << " refused with " << c.error
-                                        << ", sleep end " << int(c.sleepEnd));
+        SCOPED_TRACE(c.name);
         std::vector<std::string> calls;
         SignalProcessKiller killer(std::make_unique<FakeServices>(c, calls), std::make_unique<FakeServices>(c, calls),
-                                   std::make_unique<FakeServices>(c, calls));
-        EXPECT_EQ(QCoro::waitFor(killer.kill(c.pid, std::nullopt)), c.outcome);
-        const std::size_t callsMade = c.pid <= 0 ? 0 : c.refusedCall < 0 ? 5 : std::size_t(c.refusedCall) + 1;
-        EXPECT_EQ(calls, std::vector<std::string>(everyCall.begin(), everyCall.begin() + callsMade));
+                                   std::make_unique<FakeServices>(c, calls), std::make_unique<FakeServices>(c, calls));
+        EXPECT_EQ(QCoro::waitFor(killer.kill(c.pid, c.startTime)), c.outcome);
+        EXPECT_EQ(calls, c.calls);
     }
 }
 
