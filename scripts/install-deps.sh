@@ -16,6 +16,8 @@ packages=(
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
     # fonts so that text renders in screenshots and under Xvfb
     fonts-dejavu-core
+    # the package: validators for the desktop entry, metainfo and man page; dpkg-shlibdeps for cpack
+    desktop-file-utils appstream man-db dpkg-dev
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -1,14 +1,14 @@
 #include "app/AppDelegate.h"
 
 #include "app/AppConfig.h"
+#include "app/DefaultServices.h"
 #include "app/MenuBarController.h"
 #include "app/PopoverWindow.h"
 #include "app/SystemTrayStatusItem.h"
-#include "discovery/DefaultPortListingService.h"
-#include "discovery/ProcessCommandRunner.h"
-#include "discovery/ProcessWorkingDirectoryResolver.h"
+#include "model/PortListing.h"
 #include "model/PortStore.h"
-#include "termination/SignalProcessKiller.h"
+#include "model/ProcessKilling.h"
+#include "model/WorkingDirectoryResolving.h"
 #include "uitest/UITestHostSceneRoot.h"
 
 #include <QApplication>
@@ -35,10 +35,10 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 PortStore &AppDelegate::store() {
     if (!m_store) {
-        m_store = std::make_unique<PortStore>(
-            std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()),
-            std::make_unique<ProcessWorkingDirectoryResolver>(), SignalProcessKiller::makeDefault(),
-            PortRange{3000, 9999}, PortStore::systemNow);
+        DefaultServices services = makeDefaultServices();
+        m_store =
+            std::make_unique<PortStore>(std::move(services.listing), std::move(services.workingDirectoryResolver),
+                                        std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);
     }
     return *m_store;
 }

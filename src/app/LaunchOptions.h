@@ -1,18 +1,31 @@
 #pragma once
 
+#include "model/Result.h"
+
+#include <QString>
 #include <QStringList>
 
 namespace quaystone {
 
 enum class UITestScenario { normal, killPermissionDenied };
 
-// The parsed command line: options are matched as whole, case-sensitive arguments anywhere
-// in the list; everything else is ignored.
+// What the process does instead of starting the tray app, if anything. These run without a display.
+enum class TerminalCommand { none, help, version, listTable, listJson };
+
+// The parsed command line. Options are whole, case-sensitive arguments in any order.
 struct LaunchOptions {
     bool uiTestHostEnabled = false;
     UITestScenario uiTestScenario = UITestScenario::normal;
+    TerminalCommand terminalCommand = TerminalCommand::none;
 
-    static LaunchOptions fromArguments(const QStringList &arguments);
+    // The arguments without the program's own path, which comes first. Fails with a message for
+    // an unknown option, a stray argument or options that do not go together. Arguments with a
+    // single dash (-platform xcb, -style ...) belong to Qt and are left to it, each with the value
+    // that follows it.
+    static Result<LaunchOptions, QString> parse(const QStringList &arguments);
+
+    static QString helpText();
+    static QString versionText();
 
     friend bool operator==(const LaunchOptions &, const LaunchOptions &) = default;
 };

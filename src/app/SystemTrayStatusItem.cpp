@@ -16,8 +16,10 @@ namespace {
 
 constexpr int trayPollIntervalMs = 2000;
 
+// The installed symbolic icon goes to StatusNotifierItem hosts by name, so desktops can recolour it;
+// the bundled one serves a build that is not installed.
 QIcon trayIcon() {
-    return QIcon::fromTheme(QStringLiteral("network-wired"), QIcon(QStringLiteral(":/quaystone/quaystone.svg")));
+    return QIcon::fromTheme(QStringLiteral("quaystone-symbolic"), QIcon(QStringLiteral(":/quaystone/quaystone.svg")));
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 #include "app/AppDelegate.h"
 #include "app/LaunchOptions.h"
+#include "app/TerminalListing.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,16 +24,56 @@ void exitOnFatalStartupMessage(QtMsgType type, const QMessageLogContext &context
     }
 }
 
+constexpr int usageExitStatus = 2;
+
+int runInTerminal(int argc, char **argv, quaystone::TerminalCommand command) {
+    using quaystone::TerminalCommand;
+    using quaystone::TerminalListing;
+    switch (command) {
+    case TerminalCommand::help:
+        std::fputs(qUtf8Printable(quaystone::LaunchOptions::helpText()), stdout);
+        return EXIT_SUCCESS;
+    case TerminalCommand::version:
+        std::fputs(qUtf8Printable(quaystone::LaunchOptions::versionText()), stdout);
+        return EXIT_SUCCESS;
+    case TerminalCommand::listTable:
+    case TerminalCommand::listJson: {
+        // The event loop for the listing's child process; no display is opened.
+        QCoreApplication app(argc, argv);
+        return TerminalListing::run(command == TerminalCommand::listJson ? TerminalListing::Format::json
+                                                                         : TerminalListing::Format::table);
+    }
+    case TerminalCommand::none:
+        break;
+    }
+    return EXIT_FAILURE;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    // Read before any application object exists, so that the terminal commands never need a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const auto parsed = quaystone::LaunchOptions::parse(arguments);
+    if (!parsed) {
+        std::fprintf(stderr, "quaystone: %s\nTry 'quaystone --help' for the options.\n",
+                     qUtf8Printable(parsed.error()));
+        return usageExitStatus;
+    }
+    const quaystone::LaunchOptions options = parsed.value();
+    if (options.terminalCommand != quaystone::TerminalCommand::none)
+        return runInTerminal(argc, argv, options.terminalCommand);
+
     defaultHandler = qInstallMessageHandler(exitOnFatalStartupMessage);
     QApplication app(argc, argv);
     qInstallMessageHandler(defaultHandler);
     QApplication::setApplicationName(QStringLiteral("Quaystone"));
-    QApplication::setDesktopFileName(QStringLiteral("quaystone"));
+    // The installed desktop entry's id, so that sessions match the tray app to its entry and icon.
+    QApplication::setDesktopFileName(QStringLiteral("io.github.quaystone.Quaystone"));
 
-    quaystone::AppDelegate delegate(quaystone::LaunchOptions::fromArguments(QApplication::arguments()));
+    quaystone::AppDelegate delegate(options);
     delegate.applicationDidFinishLaunching();
     return app.exec();
 }

@@ -4,25 +4,78 @@
 
 using namespace quaystone;
 
-TEST(LaunchOptions, OptionsAreWholeCaseSensitiveArgumentsAnywhere) {
-    const QString program = QStringLiteral("/usr/bin/quaystone");
-    const QString host = QStringLiteral("--ui-test-host");
-    const QString denied = QStringLiteral("--ui-test-kill-permission-denied");
-    const LaunchOptions normal;
+namespace {
+
+const QString program = QStringLiteral("/usr/bin/quaystone");
+
+LaunchOptions options(bool host, UITestScenario scenario, TerminalCommand command = TerminalCommand::none) {
+    return {host, scenario, command};
+}
+
+} // namespace
+
+TEST(LaunchOptions, OptionsAreWholeCaseSensitiveArgumentsInAnyOrder) {
+    using enum UITestScenario;
+    using enum TerminalCommand;
     const struct {
         QStringList arguments;
         LaunchOptions expected;
     } cases[] = {
-        {{program}, normal},
-        {{program, host}, {true, UITestScenario::normal}},
-        {{program, denied}, {false, UITestScenario::killPermissionDenied}},
-        {{program, denied, QStringLiteral("extra"), host}, {true, UITestScenario::killPermissionDenied}},
-        {{program, QStringLiteral("--ui-test-host=1")}, normal},
-        {{program, QStringLiteral("--UI-TEST-HOST")}, normal},
-        {{program, host + QLatin1Char(' ') + denied}, normal},
+        {{}, options(false, normal)},
+        {{program}, options(false, normal)},
+        {{program, "--ui-test-host"}, options(true, normal)},
+        {{program, "--ui-test-kill-permission-denied"}, options(false, killPermissionDenied)},
+        {{program, "--ui-test-kill-permission-denied", "--ui-test-host", "--ui-test-host"},
+         options(true, killPermissionDenied)},
+        {{program, "--list"}, options(false, normal, listTable)},
+        {{program, "--json", "--list"}, options(false, normal, listJson)},
+        {{program, "--list", "--json", "--list"}, options(false, normal, listJson)},
+        {{program, "--version"}, options(false, normal, version)},
+        {{program, "-h"}, options(false, normal, help)},
+        // Help is answered even beside options that would otherwise be refused.
+        {{program, "--json", "--help"}, options(false, normal, help)},
+        {{program, "--list", "--ui-test-host", "--help"}, options(true, normal, help)},
+        // Qt's own options are left to Qt, each with its value.
+        {{program, "-platform", "offscreen", "--list"}, options(false, normal, listTable)},
+        {{program, "-reverse", "--ui-test-host"}, options(true, normal)},
+        {{program, "-style", "fusion", "-display", ":1"}, options(false, normal)},
+        // The program path is never read as an option.
+        {{"--list"}, options(false, normal)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
-        EXPECT_EQ(LaunchOptions::fromArguments(c.arguments), c.expected);
+        const auto parsed = LaunchOptions::parse(c.arguments);
+        ASSERT_TRUE(parsed) << parsed.error().toStdString();
+        EXPECT_EQ(parsed.value(), c.expected);
     }
+}
+
+TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
+    const struct {
+        QStringList arguments;
+        const char *message;
+    } cases[] = {
+        {{program, "--ui-test-host=1"}, "unknown option '--ui-test-host=1'"},
+        {{program, "--UI-TEST-HOST"}, "unknown option '--UI-TEST-HOST'"},
+        {{program, "--ui-test-host --ui-test-kill-permission-denied"}, "unknown option"},
+        {{program, "--list", "--jsn"}, "unknown option '--jsn'"},
+        {{program, "--"}, "unknown option '--'"},
+        {{program, "list"}, "unexpected argument 'list'"},
+        {{program, "--list", "-"}, "unexpected argument '-'"},
+        {{program, "--json"}, "--json goes with --list"},
+        {{program, "--ui-test-host", "--list"}, "cannot be combined"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
+        const auto parsed = LaunchOptions::parse(c.arguments);
+        ASSERT_FALSE(parsed);
+        EXPECT_TRUE(parsed.error().contains(QString::fromUtf8(c.message))) << parsed.error().toStdString();
+    }
+}
+
+TEST(LaunchOptions, HelpNamesEveryOption) {
+    const QString help = LaunchOptions::helpText();
+    for (const char *option :
+         {"--list", "--json", "--help", "-h,", "--version", "--ui-test-host", "--ui-test-kill-permission-denied"})
+        EXPECT_TRUE(help.contains(QString::fromUtf8(option))) << option;
 }

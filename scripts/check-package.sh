@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Checks what the package installs for the desktop, and with --install the package itself.
+#
+#   scripts/check-package.sh BUILD_DIR            validate the desktop entry, the AppStream metainfo
+#                                                 and the man page; the man page and --help name the
+#                                                 same options
+#   scripts/check-package.sh BUILD_DIR --install  also build the .deb with cpack, install it with
+#                                                 apt-get (as root or through sudo) and run the
+#                                                 installed binary's --list from its installed path
+#
+# BUILD_DIR is a configured and built tree. Exits 77 when a validator is not installed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build_dir=${1:?usage: check-package.sh BUILD_DIR [--install]}
+build_dir=$(cd "$build_dir" && pwd)
+install=${2:-}
+
+fail() {
+    echo "check-package: FAIL: $*" >&2
+    exit 1
+}
+
+for tool in desktop-file-validate appstreamcli man; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "check-package: SKIPPED: $tool is not installed (scripts/install-deps.sh installs it)"
+        exit 77
+    fi
+done
+
+# Hints and warnings count as failures too: each validator prints nothing for a clean file.
+echo "== desktop entry"
+out=$(desktop-file-validate packaging/*.desktop 2>&1) || fail "desktop-file-validate: $out"
+[ -z "$out" ] || fail "desktop-file-validate: $out"
+
+echo "== AppStream metainfo"
+appstreamcli validate --no-net packaging/*.metainfo.xml || fail "appstreamcli validate"
+
+echo "== man page"
+page="$build_dir/packaging/quaystone.1"
+[ -f "$page" ] || fail "$page is missing; build the project first"
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "man --warnings: $warnings"
+
+binary="$build_dir/src/app/quaystone"
+rendered=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$page" 2>/dev/null | col -b)
+options=$(env -u DISPLAY -u WAYLAND_DISPLAY "$binary" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u)
+[ -n "$options" ] || fail "--help names no option"
+for option in $options; do
+    grep -qF -- "$option" <<<"$rendered" || fail "the man page does not document $option"
+done
+echo "check-package: the man page documents $(wc -w <<<"$options") options, as --help does"
+
+[ "$install" = "--install" ] || exit 0
+
+echo "== Debian package"
+rm -f "$build_dir"/quaystone_*.deb
+(cd "$build_dir" && cpack)
+deb=$(ls "$build_dir"/quaystone_*_amd64.deb)
+dpkg-deb -f "$deb" Depends | grep -qw lsof || fail "the package does not depend on lsof"
+
+if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
+(cd "$build_dir" && DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "./$(basename "$deb")")
+
+installed=$(dpkg -L quaystone | grep -E '/bin/quaystone$') || fail "the package installed no binary"
+for file in applications/io.github.quaystone.Quaystone.desktop metainfo/io.github.quaystone.Quaystone.metainfo.xml \
+    icons/hicolor/scalable/apps/quaystone.svg icons/hicolor/48x48/apps/quaystone.png \
+    icons/hicolor/symbolic/apps/quaystone-symbolic.svg man/man1/quaystone.1.gz; do
+    dpkg -L quaystone | grep -qx "/usr/share/$file" || fail "the package does not install /usr/share/$file"
+done
+echo "== $installed --list"
+env -u DISPLAY -u WAYLAND_DISPLAY "$installed" --list || fail "$installed --list failed"
+env -u DISPLAY -u WAYLAND_DISPLAY "$installed" --list --json | python3 -m json.tool >/dev/null ||
+    fail "$installed --list --json printed no valid JSON"
+echo "check-package: ok"
