@@ -4,6 +4,7 @@
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
 
+#include <QHash>
 #include <qcoro/qcorotimer.h>
 
 #include <algorithm>
@@ -113,15 +114,21 @@ QCoro::Task<> PortStore::performRefresh() {
 QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEntry> listing) {
     QList<PortEntry> result;
     result.reserve(listing.size());
+    // A process is read once per pass however many ports it holds: a server on thousands of
+    // ports would otherwise cost thousands of identical reads.
+    QHash<qint32, ProcessDetails> read;
     // The default resolver answers without suspending, so thousands of rows would hold the
     // event loop for a visible moment; hand it back now and then so the popup keeps painting.
     for (const PortEntry &entry : listing) {
-        if (entry.hasProcess()) {
+        if (!entry.hasProcess()) {
+            result.append(entry);
+        } else if (const auto known = read.constFind(entry.pid()); known != read.cend()) {
+            result.append(entry.withDetails(*known));
+        } else {
             // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a conditional expression.
             ProcessDetails details = co_await m_workingDirectoryResolver->resolve(entry.pid());
+            read.insert(entry.pid(), details);
             result.append(entry.withDetails(std::move(details)));
-        } else {
-            result.append(entry);
         }
         if (result.size() % resolutionSliceRows == 0)
             co_await QCoro::sleepFor(std::chrono::milliseconds(0));
@@ -169,7 +176,9 @@ void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList
 
 QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
-    if (index < 0)
+    // A row without a process has no pid to signal; kill(2) with pid 0 would signal our own
+    // process group. Such rows are stopped by other means, never here.
+    if (index < 0 || !m_entries[index].hasProcess())
         co_return;
     const qint32 pid = m_entries[index].pid();
     const std::optional<quint64> startTime = m_entries[index].startTime();

@@ -66,7 +66,7 @@ public:
     // pass as owed and returns at once.
     QCoro::Task<> refresh();
     // Stops the process behind the row, records the outcome, then refreshes. An id that is
-    // not listed is ignored.
+    // not listed, or a row without a process (another user's listener), is ignored.
     QCoro::Task<> kill(PortEntryID id);
 
     void selectPrevious();

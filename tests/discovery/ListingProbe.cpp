@@ -1,0 +1,27 @@
+// Runs the listing the app uses once and prints one line per row: "pid port name". The listing
+// tests run it as another user, since lsof run by root sees every process.
+#include "discovery/DefaultPortListingService.h"
+#include "discovery/ProcessCommandRunner.h"
+#include "discovery/SystemPortListingService.h"
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace quaystone;
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    SystemPortListingService listing(
+        std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()));
+    const PortListingResult result = test::awaitTask(listing.listPorts(PortRange{3000, 9999}));
+    if (!result) {
+        std::fprintf(stderr, "listing failed\n");
+        return 1;
+    }
+    for (const PortEntry &entry : result.value())
+        std::printf("%d %lld %s\n", entry.pid(), static_cast<long long>(entry.port()),
+                    qUtf8Printable(entry.processName()));
+    return 0;
+}
