@@ -7,6 +7,7 @@
 #include "discovery/DefaultPortListingService.h"
 #include "discovery/ProcessCommandRunner.h"
 #include "discovery/ProcessWorkingDirectoryResolver.h"
+#include "discovery/SystemPortListingService.h"
 #include "model/PortStore.h"
 #include "termination/SignalProcessKiller.h"
 #include "uitest/UITestHostSceneRoot.h"
@@ -35,8 +36,10 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 PortStore &AppDelegate::store() {
     if (!m_store) {
+        // lsof's rows, and beside them other users' listeners that lsof cannot see.
         m_store = std::make_unique<PortStore>(
-            std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()),
+            std::make_unique<SystemPortListingService>(
+                std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>())),
             std::make_unique<ProcessWorkingDirectoryResolver>(), SignalProcessKiller::makeDefault(),
             PortRange{3000, 9999}, PortStore::systemNow);
     }

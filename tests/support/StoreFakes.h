@@ -33,17 +33,19 @@ class FakeResolver : public WorkingDirectoryResolving {
 public:
     QCoro::Task<ProcessDetails> resolve(qint32 pid) override {
         pids.append(pid);
-        ProcessDetails details;
+        ProcessDetails read = details.value(pid);
         // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a braced initialiser.
         if (held)
-            details.workingDirectory = co_await pending.next();
-        else
-            details.workingDirectory = directories.value(pid, std::nullopt);
-        co_return details;
+            read.workingDirectory = co_await pending.next();
+        else if (!read.workingDirectory)
+            read.workingDirectory = directories.value(pid, std::nullopt);
+        co_return read;
     }
 
     bool held = false;
     QHash<qint32, std::optional<QString>> directories;
+    // Everything else that is read of a process; a directory here wins over `directories`.
+    QHash<qint32, ProcessDetails> details;
     PendingCalls<std::optional<QString>> pending;
     QList<qint32> pids;
 };
