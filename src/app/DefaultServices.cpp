@@ -3,13 +3,16 @@
 #include "discovery/DefaultPortListingService.h"
 #include "discovery/ProcessCommandRunner.h"
 #include "discovery/ProcessWorkingDirectoryResolver.h"
+#include "discovery/SystemPortListingService.h"
 #include "termination/SignalProcessKiller.h"
 
 namespace quaystone {
 
 DefaultServices makeDefaultServices() {
     DefaultServices services;
-    services.listing = std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>());
+    // lsof's rows, and beside them other users' listeners that lsof cannot see.
+    services.listing = std::make_unique<SystemPortListingService>(
+        std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()));
     services.workingDirectoryResolver = std::make_unique<ProcessWorkingDirectoryResolver>();
     services.processKiller = SignalProcessKiller::makeDefault();
     return services;

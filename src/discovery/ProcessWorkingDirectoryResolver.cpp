@@ -1,37 +1,190 @@
 #include "ProcessWorkingDirectoryResolver.h"
 
+#include "model/DisplayText.h"
+
 #include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quaystone {
 
 namespace {
 
-// readlink(2) truncates silently to the buffer it is given, so a result that fills the buffer is
-// read again with a larger one.
-std::optional<QByteArray> readLinkTarget(const QByteArray &path) {
-    QByteArray buffer(256, Qt::Uninitialized);
-    for (;;) {
-        const ssize_t length = ::readlink(path.constData(), buffer.data(), static_cast<size_t>(buffer.size()));
-        if (length < 0)
-            return std::nullopt;
-        if (length < buffer.size()) {
-            buffer.truncate(length);
-            return buffer;
+// The kernel keeps a name of at most 15 bytes and cuts longer ones wherever byte 15 falls.
+constexpr qsizetype commLimit = 15;
+
+// The kernel's mark after the path of a working directory that has been removed.
+constexpr std::string_view deletedMark = " (deleted)";
+
+// Reads a small file under the process's directory into buffer; the number of bytes read, or
+// -1 when it cannot be opened or read.
+ssize_t readAt(int dir, const char *name, char *buffer, size_t size) {
+    const int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    size_t filled = 0;
+    while (filled < size) {
+        const ssize_t n = ::read(fd, buffer + filled, size - filled);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return -1;
         }
-        buffer.resize(buffer.size() * 2);
+        if (n == 0)
+            break;
+        filled += size_t(n);
     }
+    ::close(fd);
+    return ssize_t(filled);
+}
+
+// Where a UTF-8 sequence that was cut off at the end of text begins, or its size when none was.
+size_t endOfWholeSequences(const char *text, size_t size) {
+    for (size_t back = 1; back <= 3 && back <= size; ++back) {
+        const auto byte = static_cast<unsigned char>(text[size - back]);
+        if ((byte & 0xC0) == 0x80)
+            continue; // a continuation byte: look further back for its lead
+        const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+        return length > back ? size - back : size;
+    }
+    return size;
+}
+
+std::optional<QString> readWorkingDirectory(int dir, bool &deleted) {
+    char stackBuffer[PATH_MAX];
+    QByteArray target;
+    ssize_t length = ::readlinkat(dir, "cwd", stackBuffer, sizeof stackBuffer);
+    if (length < 0)
+        return std::nullopt;
+    if (size_t(length) < sizeof stackBuffer) {
+        target = QByteArray(stackBuffer, length);
+    } else {
+        // readlink(2) truncates silently to the buffer it is given; where pages are larger than
+        // PATH_MAX the kernel can return more.
+        target.resize(2 * PATH_MAX);
+        for (;;) {
+            length = ::readlinkat(dir, "cwd", target.data(), size_t(target.size()));
+            if (length < 0)
+                return std::nullopt;
+            if (length < target.size())
+                break;
+            target.resize(target.size() * 2);
+        }
+        target.truncate(length);
+    }
+    // A directory may really be named "x (deleted)"; only a removed one has no links left.
+    struct stat status {};
+    if (target.endsWith(QByteArrayView(deletedMark.data(), qsizetype(deletedMark.size()))) &&
+        ::fstatat(dir, "cwd", &status, 0) == 0 && status.st_nlink == 0) {
+        target.chop(qsizetype(deletedMark.size()));
+        deleted = true;
+    }
+    return QFile::decodeName(target);
+}
+
+std::optional<QString> readName(int dir) {
+    char buffer[64];
+    ssize_t length = readAt(dir, "comm", buffer, sizeof buffer);
+    if (length > 0 && buffer[length - 1] == '\n')
+        --length;
+    if (length <= 0)
+        return std::nullopt;
+    // A name the kernel cut short may end in part of a character; that part was never
+    // ill-formed, so it is dropped rather than shown as a replacement character.
+    if (length == commLimit)
+        length = ssize_t(endOfWholeSequences(buffer, size_t(length)));
+    return QString::fromUtf8(buffer, length);
+}
+
+std::optional<QString> readCommandLine(int dir) {
+    // One byte more than is kept tells whether the command line was cut.
+    char buffer[ProcessWorkingDirectoryResolver::commandLineLimit + 1];
+    const ssize_t size = readAt(dir, "cmdline", buffer, sizeof buffer);
+    if (size <= 0)
+        return std::nullopt; // kernel threads and zombies have none
+    const bool cut = size > ProcessWorkingDirectoryResolver::commandLineLimit;
+    size_t length = cut ? size_t(ProcessWorkingDirectoryResolver::commandLineLimit) : size_t(size);
+    while (length > 0 && buffer[length - 1] == '\0')
+        --length;
+    if (cut)
+        length = endOfWholeSequences(buffer, length);
+    std::replace(buffer, buffer + length, '\0', ' ');
+    QString text = displayText(QString::fromUtf8(buffer, qsizetype(length)));
+    if (cut)
+        text.append(QChar(0x2026));
+    if (text.isEmpty())
+        return std::nullopt;
+    return text;
+}
+
+// Field 22 of stat. The name in field 2 may hold spaces and parentheses, so the fields are
+// counted from the last ')'.
+std::optional<quint64> readStartTime(int dir) {
+    char buffer[1024];
+    const ssize_t length = readAt(dir, "stat", buffer, sizeof buffer - 1);
+    if (length <= 0)
+        return std::nullopt;
+    buffer[length] = '\0';
+    const char *closing = static_cast<const char *>(::memrchr(buffer, ')', size_t(length)));
+    if (!closing)
+        return std::nullopt;
+    const char *p = closing + 1;
+    constexpr int startTimeField = 22;
+    for (int field = 3; field < startTimeField; ++field) {
+        while (*p == ' ')
+            ++p;
+        if (!*p)
+            return std::nullopt;
+        while (*p && *p != ' ')
+            ++p;
+    }
+    while (*p == ' ')
+        ++p;
+    if (*p < '0' || *p > '9')
+        return std::nullopt;
+    quint64 ticks = 0;
+    for (; *p >= '0' && *p <= '9'; ++p)
+        ticks = ticks * 10 + quint64(*p - '0');
+    return ticks;
 }
 
 } // namespace
 
 QCoro::Task<ProcessDetails> ProcessWorkingDirectoryResolver::resolve(qint32 pid) {
+    co_return read(pid);
+}
+
+ProcessDetails ProcessWorkingDirectoryResolver::read(qint32 pid) {
     ProcessDetails details;
-    if (const std::optional<QByteArray> target = readLinkTarget("/proc/" + QByteArray::number(pid) + "/cwd"))
-        details.workingDirectory = QFile::decodeName(*target);
-    co_return details;
+    if (pid <= 0)
+        return details;
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d", int(pid));
+    // Every read goes through this one directory, so all of them see the same process even
+    // if the pid is reused meanwhile (they then fail rather than read a newcomer).
+    const int dir = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return details;
+    struct stat status {};
+    if (::fstat(dir, &status) == 0)
+        details.uid = quint32(status.st_uid);
+    details.workingDirectory = readWorkingDirectory(dir, details.workingDirectoryDeleted);
+    details.name = readName(dir);
+    details.commandLine = readCommandLine(dir);
+    details.startTime = readStartTime(dir);
+    ::close(dir);
+    return details;
 }
 
 } // namespace quaystone

@@ -4,6 +4,7 @@
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
 
+#include <QHash>
 #include <qcoro/qcorotimer.h>
 
 #include <QElapsedTimer>
@@ -170,17 +171,23 @@ bool PortStore::isStoppedBefore(const PortEntry &entry, quint64 listingStart) co
 QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEntry> listing) {
     QList<PortEntry> result;
     result.reserve(listing.size());
+    // A process is read once per pass however many ports it holds: a server on thousands of
+    // ports would otherwise cost thousands of identical reads.
+    QHash<qint32, ProcessDetails> read;
     // The default resolver answers without suspending, so thousands of rows would hold the
     // event loop for a visible moment; hand it back now and then so the popup keeps painting.
     QElapsedTimer slice;
     slice.start();
     for (const PortEntry &entry : listing) {
-        if (entry.hasProcess()) {
+        if (!entry.hasProcess()) {
+            result.append(entry);
+        } else if (const auto known = read.constFind(entry.pid()); known != read.cend()) {
+            result.append(entry.withDetails(*known));
+        } else {
             // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a conditional expression.
             ProcessDetails details = co_await m_workingDirectoryResolver->resolve(entry.pid());
+            read.insert(entry.pid(), details);
             result.append(entry.withDetails(std::move(details)));
-        } else {
-            result.append(entry);
         }
         if (std::chrono::nanoseconds(slice.nsecsElapsed()) >= resolutionSlice) {
             co_await QCoro::sleepFor(std::chrono::milliseconds(0));
@@ -227,7 +234,8 @@ void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList
 
 QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
-    // A row of another user's listener has no pid to signal: pid 0 would reach our whole group.
+    // A row without a process has no pid to signal; kill(2) with pid 0 would signal our own
+    // process group. Such rows are stopped by other means, never here.
     if (index < 0 || !m_entries[index].hasProcess())
         co_return;
     const qint32 pid = m_entries[index].pid();

@@ -48,7 +48,7 @@ void PortListView::setRows(Rows rows) {
         const PortEntry &entry = m_rows.entries[i];
         const PortEntryID id = entry.id();
         const bool hasError = m_rows.rowErrors.contains(id);
-        m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + heights.of(entry.workingDirectory().has_value(), hasError);
+        m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + heights.of(PortRowView::hasDetailLine(entry), hasError);
         if (selectedIndex < 0 && m_rows.selectedEntryID == id)
             selectedIndex = i;
         if (!built.isEmpty()) {

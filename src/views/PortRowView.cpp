@@ -4,6 +4,7 @@
 #include "PlainButton.h"
 #include "TextLabel.h"
 #include "ViewStyle.h"
+#include "model/DisplayText.h"
 #include "model/PortEntry.h"
 
 #include <QBoxLayout>
@@ -86,7 +87,7 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
 
     m_texts = new QVBoxLayout;
     m_texts->setSpacing(nameDirectorySpacing);
-    m_nameLabel = new TextLabel(entry.processName(), nameFont(), TextTone::primary, m_selectButton);
+    m_nameLabel = new TextLabel(displayText(entry.processName()), nameFont(), TextTone::primary, m_selectButton);
     m_texts->addWidget(m_nameLabel);
     m_texts->addStretch(1);
     topLine->addLayout(m_texts);
@@ -94,12 +95,17 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     m_label->addLayout(topLine);
     m_label->addStretch(1);
 
-    m_killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
-    m_killButton->setObjectName(QStringLiteral("kill-port-") + port);
-    connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
-    row->addWidget(m_killButton, 0, Qt::AlignTop);
+    if (entry.hasProcess()) {
+        m_killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
+        m_killButton->setObjectName(QStringLiteral("kill-port-") + port);
+        connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
+        row->addWidget(m_killButton, 0, Qt::AlignTop);
+    } else {
+        // The column stays where the cross would be, so names line up with the other rows.
+        row->addSpacerItem(new QSpacerItem(killFrameSize, 0, QSizePolicy::Fixed, QSizePolicy::Minimum));
+    }
 
-    setDirectory(entry.workingDirectory());
+    setDetailLine();
     setRowError(rowError);
     setAccessibleNames();
 }
@@ -107,19 +113,22 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
 PortRowView::~PortRowView() = default;
 
 void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError) {
-    // Exact comparisons: the texts are shown verbatim.
+    // Exact comparisons: the texts are shown as they are, only escaped.
     const bool renamed = entry.processName() != m_entry.processName();
-    const bool moved = entry.workingDirectory() != m_entry.workingDirectory();
+    const bool described = entry.commandLine() != m_entry.commandLine() || entry.ownerName() != m_entry.ownerName();
+    const bool moved = entry.workingDirectory() != m_entry.workingDirectory() ||
+                       entry.workingDirectoryDeleted() != m_entry.workingDirectoryDeleted();
     m_entry = entry;
-    if (renamed) {
-        m_nameLabel->setText(entry.processName());
+    if (renamed)
+        m_nameLabel->setText(displayText(entry.processName()));
+    if (renamed || described)
         setAccessibleNames();
-    }
     if (moved)
-        setDirectory(entry.workingDirectory());
+        setDetailLine();
     if (isSelected != m_isSelected) {
         m_isSelected = isSelected;
-        m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
+        if (m_killButton)
+            m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
         update();
     }
     setRowError(rowError);
@@ -127,24 +136,59 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
 
 void PortRowView::setAccessibleNames() {
     const QString port = QString::number(m_entry.port());
-    m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, m_entry.processName()));
+    const QString name = displayText(m_entry.processName());
+    if (!m_entry.hasProcess()) {
+        const QString owner = displayText(m_entry.ownerName());
+        m_selectButton->setAccessibleName(tr("Port %1, owned by %2, another user").arg(port, owner));
+        const QString about =
+            tr("Listener of %1 (uid %2), another user. Its process cannot be seen or stopped from this account.")
+                .arg(owner)
+                .arg(m_entry.id().ownerUid);
+        m_selectButton->setToolTip(about);
+        m_selectButton->setAccessibleDescription(about);
+        return;
+    }
+    m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, name));
+    // The full command line tells apart the many servers that share one name ("node", "python3").
+    const QString commandLine = m_entry.commandLine() ? displayText(*m_entry.commandLine()) : QString();
+    m_selectButton->setToolTip(commandLine);
+    m_selectButton->setAccessibleDescription(commandLine);
     // The port keeps the names apart when one program listens on several ports.
-    m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(m_entry.processName(), port));
+    m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(name, port));
 }
 
-void PortRowView::setDirectory(const std::optional<QString> &directory) {
-    if (!directory) {
-        delete m_directoryLabel;
-        m_directoryLabel = nullptr;
-    } else if (m_directoryLabel) {
-        m_directoryLabel->setText(*directory);
+bool PortRowView::hasDetailLine(const PortEntry &entry) {
+    return !entry.hasProcess() || entry.workingDirectory().has_value();
+}
+
+// Under the name: the working directory, marked apart when the kernel says it was removed (a
+// directory may itself be named "... (deleted)"), or the hint on another user's listener.
+void PortRowView::setDetailLine() {
+    delete m_detailLine;
+    m_detailLine = nullptr;
+    if (!hasDetailLine(m_entry))
+        return;
+    m_detailLine = new QWidget(m_selectButton);
+    auto *line = new QHBoxLayout(m_detailLine);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->setSpacing(4);
+    if (!m_entry.hasProcess()) {
+        line->addWidget(new TextLabel(tr("another user's process"), directoryFont(), TextTone::secondary, m_detailLine),
+                        1);
     } else {
-        m_directoryLabel = new TextLabel(*directory, directoryFont(), TextTone::secondary, m_selectButton);
+        auto *path =
+            new TextLabel(displayText(*m_entry.workingDirectory()), directoryFont(), TextTone::secondary, m_detailLine);
         // The end of a path tells most about it.
-        m_directoryLabel->setElideMode(Qt::ElideLeft);
-        m_texts->insertWidget(1, m_directoryLabel);
-        m_directoryLabel->show();
+        path->setElideMode(Qt::ElideLeft);
+        line->addWidget(path, 1);
+        if (m_entry.workingDirectoryDeleted()) {
+            auto *mark = new TextLabel(tr("directory deleted"), directoryFont(), TextTone::primary, m_detailLine);
+            mark->setObjectName(QStringLiteral("deleted-directory-") + QString::number(m_entry.port()));
+            line->addWidget(mark);
+        }
     }
+    m_texts->insertWidget(1, m_detailLine);
+    m_detailLine->show();
 }
 
 // The error line comes and goes with its identifier, so it is built and deleted, not hidden.

@@ -18,7 +18,8 @@ class TextLabel;
 
 // One listening socket: the port, the process name and, when known, its working directory,
 // an error line after a failed kill, and a kill button. A click anywhere but on the kill
-// button selects the row.
+// button selects the row. A listener of another user shows its owner and no kill button:
+// there is no process this user could signal.
 class PortRowView : public QWidget {
     Q_OBJECT
 
@@ -26,8 +27,9 @@ public:
     static constexpr int portColumnWidth = 48;
     static constexpr int columnSpacing = 12;
 
-    // A row's height depends only on whether it shows a directory and an error line, and on
-    // the fonts; the list places rows it has not built from these four values.
+    // A row's height depends only on whether it shows a second line (a directory, or the hint
+    // on another user's listener) and an error line, and on the fonts; the list places rows it
+    // has not built from these four values.
     class Heights {
     public:
         Heights();
@@ -48,6 +50,7 @@ public:
     const PortEntry &entry() const { return m_entry; }
 
     static QString errorText(RowError error);
+    static bool hasDetailLine(const PortEntry &entry);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -56,7 +59,7 @@ protected:
 
 private:
     void setAccessibleNames();
-    void setDirectory(const std::optional<QString> &directory);
+    void setDetailLine();
     void setRowError(std::optional<RowError> rowError);
 
     PortEntry m_entry;
@@ -67,9 +70,9 @@ private:
     QVBoxLayout *m_label;
     QVBoxLayout *m_texts;
     TextLabel *m_nameLabel;
-    TextLabel *m_directoryLabel = nullptr;
+    QWidget *m_detailLine = nullptr;
     TextLabel *m_errorLabel = nullptr;
-    KillButton *m_killButton;
+    KillButton *m_killButton = nullptr; // none on a row without a process
 };
 
 } // namespace quaystone

@@ -2,34 +2,107 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
+
+#include <unistd.h>
 
 using namespace quaystone;
 
 namespace {
 
-std::optional<QString> resolve(qint32 pid) {
+ProcessDetails resolve(qint32 pid) {
     ProcessWorkingDirectoryResolver resolver;
-    return QCoro::waitFor(resolver.resolve(pid)).workingDirectory;
+    return QCoro::waitFor(resolver.resolve(pid));
 }
 
 TEST(ProcessWorkingDirectoryResolver, GivesTheWorkingDirectoryOfALiveProcessOnly) {
     QTemporaryDir base;
-    // Longer than the first buffer the link is read into.
+    // Longer than a first small buffer would hold.
     const QString name = QStringLiteral("d\u00efr with spaces ") + QString(150, u'x');
     const QString deep = QDir(base.path()).canonicalPath() + u'/' + name + u'/' + name;
     ASSERT_TRUE(base.isValid() && QDir().mkpath(deep));
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(deep));
-    const std::optional<QString> own = resolve(qint32(QCoreApplication::applicationPid()));
+    const ProcessDetails own = resolve(qint32(QCoreApplication::applicationPid()));
     QDir::setCurrent(previous);
-    EXPECT_EQ(own, deep);
+    EXPECT_EQ(own.workingDirectory, deep);
+    EXPECT_FALSE(own.workingDirectoryDeleted);
+    EXPECT_EQ(own.uid, quint32(::geteuid()));
 
     for (const qint32 pid : {INT_MAX, 0, -1})
-        EXPECT_EQ(resolve(pid), std::nullopt) << pid;
+        EXPECT_EQ(resolve(pid), ProcessDetails{}) << pid;
+}
+
+// Field 22 of /proc/<pid>/stat, counted from the last ')' as the kernel's own format requires.
+std::optional<quint64> startTimeOf(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray text = stat.readAll();
+    return text.mid(text.lastIndexOf(')') + 2).split(' ').value(22 - 3).toULongLong();
+}
+
+TEST(ProcessWorkingDirectoryResolver, ReadsRealNamesCommandLinesAndRemovedDirectories) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString base = QDir(dir.path()).canonicalPath();
+    struct Case {
+        QString program;   // a copy of sh under this file name, whose first 15 bytes the kernel keeps
+        QString directory; // the child's working directory, below base
+        bool removeDirectory;
+        QString name;
+        bool deleted;
+    };
+    const Case cases[] = {
+        // 18 bytes: the kernel's cut falls inside "ы", which is dropped rather than shown as U+FFFD.
+        {QStringLiteral("серверный-dev"), "gone", true, QStringLiteral("серверн"), true},
+        // A name with ") " would throw off a reader that counts stat's fields from the first ')'.
+        {"a) R 1 (b", "app (deleted)", false, "a) R 1 (b", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.program.toStdString());
+        const QString program = base + u'/' + c.program;
+        const QString directory = base + u'/' + c.directory;
+        ASSERT_TRUE(QFile::copy("/bin/sh", program) && QDir().mkpath(directory));
+        QProcess child;
+        child.setWorkingDirectory(directory);
+        child.start(program, {"-c", "read line", "arg with spaces", "two\nlines", QStringLiteral("\u202Eevil")});
+        ASSERT_TRUE(child.waitForStarted());
+        if (c.removeDirectory) {
+            ASSERT_TRUE(QDir().rmdir(directory));
+        }
+
+        const ProcessDetails details = resolve(qint32(child.processId()));
+        child.closeWriteChannel();
+        EXPECT_EQ(details.name, c.name);
+        EXPECT_EQ(details.commandLine, program + " -c read line arg with spaces two\\nlines \\u202Eevil");
+        EXPECT_EQ(details.workingDirectory, directory) << "without the kernel's mark";
+        EXPECT_EQ(details.workingDirectoryDeleted, c.deleted);
+        EXPECT_EQ(details.uid, quint32(::geteuid()));
+        EXPECT_EQ(details.startTime, startTimeOf(child.processId()));
+        EXPECT_GE(details.startTime.value_or(0), resolve(qint32(QCoreApplication::applicationPid())).startTime);
+        EXPECT_TRUE(child.waitForFinished());
+    }
+}
+
+TEST(ProcessWorkingDirectoryResolver, CutsALongCommandLineAtFourKibibytes) {
+    const QString tail = QString(3000, u'y') + QStringLiteral("ж"); // "ж" straddles the 4096th byte
+    QProcess child;
+    child.start("/bin/sh", {"-c", "read line", QString(1073, u'x'), tail});
+    ASSERT_TRUE(child.waitForStarted());
+    const std::optional<QString> commandLine = resolve(qint32(child.processId())).commandLine;
+    child.closeWriteChannel();
+    ASSERT_TRUE(commandLine);
+    const QString kept = QStringLiteral("/bin/sh -c read line ") + QString(1073, u'x') + u' ' + QString(3000, u'y');
+    EXPECT_EQ(kept.toUtf8().size(), ProcessWorkingDirectoryResolver::commandLineLimit - 1);
+    EXPECT_EQ(*commandLine, kept + QChar(0x2026));
+    EXPECT_TRUE(child.waitForFinished());
 }
 
 } // namespace

@@ -145,12 +145,14 @@ TEST_F(PortStoreTest, TheLatestFailedPassIsKeptUntilASuccess) {
     }
 }
 
-TEST_F(PortStoreTest, EveryPassResolvesEveryRowInOrderAndServesTheEventLoop) {
+TEST_F(PortStoreTest, EveryPassReadsEachProcessOnceInOrderAndServesTheEventLoop) {
     m_resolver->directories = {{1, QStringLiteral("/srv/a")}};
-    m_resolver->cost = 50us; // 30 ms in all
+    m_resolver->cost = 100us; // 30 ms in all
     QList<PortEntry> many;
     for (int i = 0; i < 600; ++i)
-        many.append(PortEntry(1 + i % 2, 3000 + i, QString(), QStringLiteral("/stale")));
+        many.append(PortEntry(1 + i % 300, 3000 + i, QString(), QStringLiteral("/stale")));
+    const PortEntry foreign = PortEntry::foreignListener(9000, 0, QStringLiteral("root"));
+    many.append(foreign);
     m_listing->answer = many;
     bool served = false;
     QTimer::singleShot(0, &store(), [&] { served = store().isRefreshing(); });
@@ -159,12 +161,14 @@ TEST_F(PortStoreTest, EveryPassResolvesEveryRowInOrderAndServesTheEventLoop) {
     EXPECT_FALSE(task.isReady()) << "30 ms of synchronous reads must not hold the loop";
     ASSERT_TRUE(spinUntil([&] { return task.isReady(); }));
     EXPECT_TRUE(served);
-    ASSERT_EQ(m_resolver->pids.size(), 600);
+    ASSERT_EQ(m_resolver->pids.size(), 300) << "once per process, and never for a row without one";
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(m_resolver->pids[i], 1 + i);
     for (int i = 0; i < 600; ++i) {
-        EXPECT_EQ(m_resolver->pids[i], 1 + i % 2);
         EXPECT_EQ(store().entries()[i].workingDirectory(),
-                  i % 2 ? std::nullopt : std::optional(QStringLiteral("/srv/a")));
+                  i % 300 ? std::nullopt : std::optional(QStringLiteral("/srv/a")));
     }
+    EXPECT_EQ(store().entries().last(), foreign);
 }
 
 TEST_F(PortStoreTest, SelectionIsCarriedOverAcrossPasses) {
@@ -285,6 +289,31 @@ TEST_F(KillTest, AnUnlistedIdChangesNothingAndStartsNoRefresh) {
     EXPECT_EQ(m_listing->ranges.size(), 1);
 }
 
+TEST_F(KillTest, ARowWithoutAProcessIsNeverKilled) {
+    // pid 0 would reach kill(2) as "every process in our group".
+    const PortEntry root = PortEntry::foreignListener(3002, 0, QStringLiteral("root"));
+    const PortEntry postgres = PortEntry::foreignListener(3002, 104, QStringLiteral("postgres"));
+    refreshWith({entry(10, 3001), root, postgres, entry(20, 3003)});
+    store().setSelectedEntryID(root.id());
+    const QList<PortEntry> before = store().entries();
+    QSignalSpy changes(&store(), &PortStore::changed);
+
+    auto task = store().kill(root.id());
+    EXPECT_TRUE(task.isReady());
+    EXPECT_TRUE(m_killer->pids.isEmpty());
+    EXPECT_EQ(store().entries(), before);
+    EXPECT_EQ(changes.count(), 0);
+    EXPECT_TRUE(store().rowErrors().isEmpty());
+    EXPECT_EQ(m_listing->ranges.size(), 2) << "no refresh either";
+
+    // Killing a process leaves the rows of other users' listeners alone.
+    m_listing->answer = QList<PortEntry>{root, postgres, entry(20, 3003)};
+    auto kill = store().kill(PortEntryID{10, 3001});
+    EXPECT_EQ(store().entries(), (QList<PortEntry>{root, postgres, entry(20, 3003)}));
+    m_killer->pending.complete(ProcessKillOutcome::killed);
+    EXPECT_EQ(store().entries(), (QList<PortEntry>{root, postgres, entry(20, 3003)}));
+}
+
 TEST_F(KillTest, APassEndingDuringTheGracePeriodHidesTheProcess) {
     auto kill = store().kill(PortEntryID{10, 3005});
     // lsof still lists the process while it winds down.
@@ -300,7 +329,7 @@ TEST_F(KillTest, AKillDuringResolutionIsHonouredWhenThePassPublishes) {
     m_listing->answer = QList<PortEntry>{entry(10, 3001), entry(20, 3003), entry(10, 3005)};
     auto pass = store().refresh();
     auto kill = store().kill(PortEntryID{10, 3005});
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 2; ++i) // one read per process
         m_resolver->pending.complete(std::nullopt);
     EXPECT_TRUE(pass.isReady());
     EXPECT_EQ(ports(store().entries()), (QList<qint64>{3003})) << "suppressed rows are dropped at publishing";

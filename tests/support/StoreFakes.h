@@ -41,21 +41,23 @@ public:
         spent.start();
         while (std::chrono::nanoseconds(spent.nsecsElapsed()) < cost) {
         }
-        ProcessDetails details;
+        ProcessDetails read = details.value(pid);
         // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a braced initialiser.
         if (held)
-            details.workingDirectory = co_await pending.next();
-        else
-            details.workingDirectory = directories.value(pid, std::nullopt);
+            read.workingDirectory = co_await pending.next();
+        else if (!read.workingDirectory)
+            read.workingDirectory = directories.value(pid, std::nullopt);
         if (startTimes.contains(pid))
-            details.startTime = startTimes.value(pid);
-        co_return details;
+            read.startTime = startTimes.value(pid);
+        co_return read;
     }
 
     bool held = false;
     std::chrono::microseconds cost{0};
     QHash<qint32, std::optional<QString>> directories;
     QHash<qint32, quint64> startTimes;
+    // Everything else that is read of a process; a directory here wins over `directories`.
+    QHash<qint32, ProcessDetails> details;
     PendingCalls<std::optional<QString>> pending;
     QList<qint32> pids;
 };

@@ -64,6 +64,71 @@ TEST_F(PopoverViewTest, RowsShowTheirEntryAndFollowItsChangesInPlace) {
     }
 }
 
+TEST_F(PopoverViewTest, RowsEscapeNamesAndPathsMarkRemovedDirectoriesAndDescribeTheCommandLine) {
+    const auto details = [](QString name, QString directory, bool deleted, std::optional<QString> commandLine) {
+        ProcessDetails d;
+        d.name = std::move(name);
+        d.workingDirectory = std::move(directory);
+        d.workingDirectoryDeleted = deleted;
+        d.commandLine = std::move(commandLine);
+        return d;
+    };
+    struct Case {
+        ProcessDetails read;
+        QStringList texts; // under the port
+        QString description;
+    };
+    const Case cases[] = {
+        // A right-to-left override would draw these as "live" and "exe.txt".
+        {details(QStringLiteral("\u202Eevil"), QStringLiteral("/home/dev/\u202Etxt.exe"), false,
+                 QStringLiteral("node server.js --port 3000")),
+         {"\\u202Eevil", "/home/dev/\\u202Etxt.exe"},
+         "node server.js --port 3000"},
+        {details("vite", "/home/dev/app", true, "vite\\n--host"),
+         {"vite", "/home/dev/app", "directory deleted"},
+         "vite\\n--host"},
+        // Only the kernel's word makes a directory deleted, never its name.
+        {details("ruby", "/srv/app (deleted)", false, std::nullopt), {"ruby", "/srv/app (deleted)"}, ""},
+        {details("tab\tname", "/a\nb", false, "x\ty"), {"tab\\tname", "/a\\nb"}, "x\\ty"},
+    };
+    const PortRowView::Heights heights;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.texts.join(u'|').toStdString());
+        reset();
+        m_resolver->details.insert(10, c.read);
+        load({PortEntry(10, 3000, "lsofname")});
+        PortRowView *row = rowOf(3000);
+        ASSERT_TRUE(row);
+        EXPECT_EQ(textsOf(row), QStringList{"3000"} + c.texts);
+        QWidget *select = find("port-row-3000");
+        EXPECT_EQ(select->toolTip(), c.description);
+        EXPECT_EQ(select->accessibleDescription(), c.description);
+        EXPECT_EQ(select->accessibleName(), "Port 3000, " + c.texts.first());
+        EXPECT_EQ(find("kill-port-3000")->accessibleName(), "Kill " + c.texts.first() + " on port 3000");
+        EXPECT_EQ(row->height(), heights.of(true, false));
+    }
+}
+
+TEST_F(PopoverViewTest, AnotherUsersListenerShowsItsOwnerCanBeSelectedAndHasNoKillButton) {
+    const PortEntry postgres = PortEntry::foreignListener(5432, 104, "postgres");
+    load({PortEntry(10, 3000, "node"), postgres, PortEntry(11, 8080, "node")});
+    PortRowView *row = rowOf(5432);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(textsOf(row), (QStringList{"5432", "postgres", "another user's process"}));
+    EXPECT_FALSE(find("kill-port-5432"));
+    EXPECT_EQ(row->findChildren<QAbstractButton *>().size(), 1) << "only the select button";
+    QWidget *select = find("port-row-5432");
+    EXPECT_EQ(select->accessibleName(), "Port 5432, owned by postgres, another user");
+    EXPECT_TRUE(select->toolTip().contains("postgres (uid 104)")) << select->toolTip().toStdString();
+    EXPECT_EQ(select->accessibleDescription(), select->toolTip());
+    EXPECT_EQ(row->height(), PortRowView::Heights().of(true, false));
+    EXPECT_EQ(rowOf(8080)->y(), rowOf(3000)->height() + row->height());
+
+    QTest::mouseClick(select, Qt::LeftButton);
+    EXPECT_EQ(store().selectedEntryID(), postgres.id());
+    EXPECT_EQ(m_resolver->pids, (QList<qint32>{10, 11})) << "nothing is read of a row without a process";
+}
+
 TEST_F(PopoverViewTest, FailedKillShowsItsErrorInTheRowUntilAKillSucceeds) {
     const PortRowView::Heights heights;
     for (const auto &[outcome, text] : {std::pair{ProcessKillOutcome::permissionDenied, "Permission denied"},
