@@ -250,6 +250,13 @@ def check_usage(binary):
         result = run([binary, *wrong])
         if result.returncode != 2 or not result.stderr.startswith("quaystone: ") or result.stdout:
             fail(f"{wrong}: exit {result.returncode}, stdout {result.stdout!r}, stderr {result.stderr!r}")
+    # An answer that could not be written is a failure, not a success.
+    for argv in (["--list"], ["--list", "--json"], ["--help"], ["--version"]):
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([binary, *argv], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60,
+                                    env=headless_env())
+        if result.returncode != 1 or "quaystone: writing" not in result.stderr:
+            fail(f"{argv} into a full disk: exit {result.returncode}, stderr {result.stderr!r}")
     print("terminal_listing: ok (usage)")
 
 
