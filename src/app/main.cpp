@@ -80,7 +80,7 @@ int main(int argc, char **argv) {
     qInstallMessageHandler(defaultHandler);
     QApplication::setApplicationName(QStringLiteral("Quaystone"));
     // The installed desktop entry's id, so that sessions match the tray app to its entry and icon.
-    QApplication::setDesktopFileName(QStringLiteral("io.github.quaystone.Quaystone"));
+    QApplication::setDesktopFileName(QStringLiteral(QUAYSTONE_APP_ID));
 
     quaystone::AppDelegate delegate(options);
     delegate.applicationDidFinishLaunching();
