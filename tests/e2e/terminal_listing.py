@@ -27,9 +27,23 @@ LISTENER = r"""
 import random, socket, sys
 family = socket.AF_INET6 if sys.argv[1] == "6" else socket.AF_INET
 host = "::1" if family == socket.AF_INET6 else "127.0.0.1"
+def free_everywhere(port):
+    # A dual-stack wildcard bind fails while anyone holds the port on any address, so no other
+    # process's row can share the port with this listener's.
+    probe = socket.socket(socket.AF_INET6)
+    probe.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+    try:
+        probe.bind(("::", port))
+        return True
+    except OSError:
+        return False
+    finally:
+        probe.close()
 for _ in range(500):
-    s = socket.socket(family)
     port = random.randint(3000, 9999)
+    if not free_everywhere(port):
+        continue
+    s = socket.socket(family)
     try:
         s.bind((host, port))
         break
