@@ -36,6 +36,19 @@ out=$(desktop-file-validate packaging/*.desktop 2>&1) || fail "desktop-file-vali
 echo "== AppStream metainfo"
 appstreamcli validate --no-net packaging/*.metainfo.xml || fail "appstreamcli validate"
 
+# One id names the desktop entry, the metainfo and what the metainfo launches; the entry's icon
+# is one the package installs.
+for entry in packaging/*.desktop; do
+    id=$(basename "$entry" .desktop)
+    metainfo="packaging/$id.metainfo.xml"
+    [ -f "$metainfo" ] || fail "no $metainfo beside $entry"
+    grep -qF "<id>$id</id>" "$metainfo" || fail "$metainfo does not have the id $id"
+    grep -qF "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
+        fail "$metainfo does not launch $id.desktop"
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    [ -f "packaging/$icon.svg" ] || fail "$entry names the icon $icon, which is not in packaging/"
+done
+
 echo "== man page"
 page="$build_dir/packaging/quaystone.1"
 [ -f "$page" ] || fail "$page is missing; build the project first"

@@ -4,8 +4,53 @@ namespace quaystone {
 
 namespace {
 
-bool isQtOption(const QString &argument) {
-    return argument.size() > 1 && argument.startsWith(u'-') && !argument.startsWith(QLatin1String("--"));
+// The options that Qt 6.4's QGuiApplication, QApplication and xcb platform plugin take from the
+// command line themselves, with one dash or two. Those in the first list take the next argument as
+// their value; the last few may carry it after "=" instead.
+const QStringList qtOptionsWithValue = {
+    QStringLiteral("platform"),
+    QStringLiteral("platformpluginpath"),
+    QStringLiteral("platformtheme"),
+    QStringLiteral("plugin"),
+    QStringLiteral("qwindowgeometry"),
+    QStringLiteral("qwindowicon"),
+    QStringLiteral("qwindowtitle"),
+    QStringLiteral("geometry"),
+    QStringLiteral("icon"),
+    QStringLiteral("title"),
+    QStringLiteral("session"),
+    QStringLiteral("display"),
+    QStringLiteral("name"),
+    QStringLiteral("visual"),
+    QStringLiteral("style"),
+    QStringLiteral("stylesheet"),
+};
+const QStringList qtFlags = {
+    QStringLiteral("reverse"), QStringLiteral("widgetcount"), QStringLiteral("nograb"),
+    QStringLiteral("dograb"),  QStringLiteral("testability"),
+};
+const QStringList qtOptionsWithInlineValue = {
+    QStringLiteral("style"),
+    QStringLiteral("stylesheet"),
+    QStringLiteral("qmljsdebugger"),
+};
+
+enum class QtOption { none, flag, withValue };
+
+QtOption qtOption(const QString &argument) {
+    QStringView name(argument);
+    if (name.startsWith(u"--"))
+        name = name.sliced(2);
+    else if (name.startsWith(u'-'))
+        name = name.sliced(1);
+    else
+        return QtOption::none;
+    const qsizetype equals = name.indexOf(u'=');
+    if (equals >= 0)
+        return qtOptionsWithInlineValue.contains(name.first(equals)) ? QtOption::flag : QtOption::none;
+    if (qtOptionsWithValue.contains(name))
+        return QtOption::withValue;
+    return qtFlags.contains(name) ? QtOption::flag : QtOption::none;
 }
 
 } // namespace
@@ -30,12 +75,12 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
             options.uiTestHostEnabled = true;
         else if (argument == QLatin1String("--ui-test-kill-permission-denied"))
             options.uiTestScenario = UITestScenario::killPermissionDenied;
-        else if (argument.startsWith(QLatin1String("--")))
+        else if (const QtOption qt = qtOption(argument); qt != QtOption::none) {
+            if (qt == QtOption::withValue && ++i == arguments.size())
+                return QStringLiteral("option '%1' needs a value").arg(argument);
+        } else if (argument.startsWith(u'-') && argument.size() > 1)
             return QStringLiteral("unknown option '%1'").arg(argument);
-        else if (isQtOption(argument)) {
-            if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(u'-'))
-                ++i;
-        } else
+        else
             return QStringLiteral("unexpected argument '%1'").arg(argument);
     }
 

@@ -19,9 +19,8 @@ struct LaunchOptions {
     TerminalCommand terminalCommand = TerminalCommand::none;
 
     // The arguments without the program's own path, which comes first. Fails with a message for
-    // an unknown option, a stray argument or options that do not go together. Arguments with a
-    // single dash (-platform xcb, -style ...) belong to Qt and are left to it, each with the value
-    // that follows it.
+    // an unknown option, a stray argument or options that do not go together. Qt's own options
+    // (-platform xcb, -style fusion, -reverse...) are left to Qt, each with its value.
     static Result<LaunchOptions, QString> parse(const QStringList &arguments);
 
     static QString helpText();

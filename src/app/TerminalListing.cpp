@@ -180,6 +180,7 @@ int TerminalListing::run(Format format) {
     const QList<PortEntry> &rows = result->value();
     const QByteArray out = format == Format::json ? json(rows) : table(rows).toUtf8();
     if (std::fwrite(out.constData(), 1, size_t(out.size()), stdout) != size_t(out.size()) || std::fflush(stdout) != 0) {
+        // A full disk or a closed pipe must not pass for a printed list.
         std::perror("quaystone: writing the list");
         return 1;
     }

@@ -26,16 +26,25 @@ void exitOnFatalStartupMessage(QtMsgType type, const QMessageLogContext &context
 
 constexpr int usageExitStatus = 2;
 
+// A full disk or a closed pipe must not pass for a printed answer.
+int printAndExit(const QString &text) {
+    const QByteArray bytes = text.toUtf8();
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) != size_t(bytes.size()) ||
+        std::fflush(stdout) != 0) {
+        std::perror("quaystone: writing to standard output");
+        return EXIT_FAILURE;
+    }
+    return EXIT_SUCCESS;
+}
+
 int runInTerminal(int argc, char **argv, quaystone::TerminalCommand command) {
     using quaystone::TerminalCommand;
     using quaystone::TerminalListing;
     switch (command) {
     case TerminalCommand::help:
-        std::fputs(qUtf8Printable(quaystone::LaunchOptions::helpText()), stdout);
-        return EXIT_SUCCESS;
+        return printAndExit(quaystone::LaunchOptions::helpText());
     case TerminalCommand::version:
-        std::fputs(qUtf8Printable(quaystone::LaunchOptions::versionText()), stdout);
-        return EXIT_SUCCESS;
+        return printAndExit(quaystone::LaunchOptions::versionText());
     case TerminalCommand::listTable:
     case TerminalCommand::listJson: {
         // The event loop for the listing's child process; no display is opened.
@@ -71,7 +80,7 @@ int main(int argc, char **argv) {
     qInstallMessageHandler(defaultHandler);
     QApplication::setApplicationName(QStringLiteral("Quaystone"));
     // The installed desktop entry's id, so that sessions match the tray app to its entry and icon.
-    QApplication::setDesktopFileName(QStringLiteral("io.github.quaystone.Quaystone"));
+    QApplication::setDesktopFileName(QStringLiteral(QUAYSTONE_APP_ID));
 
     quaystone::AppDelegate delegate(options);
     delegate.applicationDidFinishLaunching();

@@ -39,6 +39,9 @@ TEST(LaunchOptions, OptionsAreWholeCaseSensitiveArgumentsInAnyOrder) {
         {{program, "-platform", "offscreen", "--list"}, options(false, normal, listTable)},
         {{program, "-reverse", "--ui-test-host"}, options(true, normal)},
         {{program, "-style", "fusion", "-display", ":1"}, options(false, normal)},
+        {{program, "--platform", "xcb", "-style=fusion", "-nograb", "--list"}, options(false, normal, listTable)},
+        // A value that looks like an option is still the value.
+        {{program, "-qwindowtitle", "--list"}, options(false, normal)},
         // The program path is never read as an option.
         {{"--list"}, options(false, normal)},
     };
@@ -63,6 +66,9 @@ TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
         {{program, "list"}, "unexpected argument 'list'"},
         {{program, "--list", "-"}, "unexpected argument '-'"},
         {{program, "--json"}, "--json goes with --list"},
+        {{program, "-v"}, "unknown option '-v'"},
+        {{program, "-platform=xcb"}, "unknown option '-platform=xcb'"},
+        {{program, "--list", "-platform"}, "option '-platform' needs a value"},
         {{program, "--ui-test-host", "--list"}, "cannot be combined"},
     };
     for (const auto &c : cases) {

@@ -27,9 +27,23 @@ LISTENER = r"""
 import random, socket, sys
 family = socket.AF_INET6 if sys.argv[1] == "6" else socket.AF_INET
 host = "::1" if family == socket.AF_INET6 else "127.0.0.1"
+def free_everywhere(port):
+    # A dual-stack wildcard bind fails while anyone holds the port on any address, so no other
+    # process's row can share the port with this listener's.
+    probe = socket.socket(socket.AF_INET6)
+    probe.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+    try:
+        probe.bind(("::", port))
+        return True
+    except OSError:
+        return False
+    finally:
+        probe.close()
 for _ in range(500):
-    s = socket.socket(family)
     port = random.randint(3000, 9999)
+    if not free_everywhere(port):
+        continue
+    s = socket.socket(family)
     try:
         s.bind((host, port))
         break
@@ -250,6 +264,13 @@ def check_usage(binary):
         result = run([binary, *wrong])
         if result.returncode != 2 or not result.stderr.startswith("quaystone: ") or result.stdout:
             fail(f"{wrong}: exit {result.returncode}, stdout {result.stdout!r}, stderr {result.stderr!r}")
+    # An answer that could not be written is a failure, not a success.
+    for argv in (["--list"], ["--list", "--json"], ["--help"], ["--version"]):
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([binary, *argv], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60,
+                                    env=headless_env())
+        if result.returncode != 1 or "quaystone: writing" not in result.stderr:
+            fail(f"{argv} into a full disk: exit {result.returncode}, stderr {result.stderr!r}")
     print("terminal_listing: ok (usage)")
 
 
