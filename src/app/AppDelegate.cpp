@@ -8,6 +8,7 @@
 #include "discovery/ProcessCommandRunner.h"
 #include "discovery/ProcessWorkingDirectoryResolver.h"
 #include "model/PortStore.h"
+#include "termination/PkexecAdministratorStopper.h"
 #include "termination/SignalProcessKiller.h"
 #include "uitest/UITestHostSceneRoot.h"
 
@@ -39,6 +40,7 @@ PortStore &AppDelegate::store() {
             std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()),
             std::make_unique<ProcessWorkingDirectoryResolver>(), SignalProcessKiller::makeDefault(),
             PortRange{3000, 9999}, PortStore::systemNow);
+        m_store->setAdministratorStopper(PkexecAdministratorStopper::makeDefault());
     }
     return *m_store;
 }

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 namespace quaystone {
 
 enum class UITestScenario { normal, killPermissionDenied };
@@ -11,6 +13,9 @@ enum class UITestScenario { normal, killPermissionDenied };
 struct LaunchOptions {
     bool uiTestHostEnabled = false;
     UITestScenario uiTestScenario = UITestScenario::normal;
+    // "--stop PORT": the argument after it, unchecked (empty when it came last). The app then
+    // stops that port's listeners as administrator from the terminal and opens no window.
+    std::optional<QString> stopPort;
 
     static LaunchOptions fromArguments(const QStringList &arguments);
 

@@ -5,4 +5,5 @@ target_sources(quaystone_app PRIVATE
     ${CMAKE_CURRENT_LIST_DIR}/XdgAutostartLaunchAtLoginController.cpp
     ${CMAKE_CURRENT_LIST_DIR}/XdgAutostartLaunchAtLoginController.h
     ${CMAKE_CURRENT_LIST_DIR}/LaunchOptions.cpp ${CMAKE_CURRENT_LIST_DIR}/LaunchOptions.h
+    ${CMAKE_CURRENT_LIST_DIR}/TerminalStop.cpp ${CMAKE_CURRENT_LIST_DIR}/TerminalStop.h
 )

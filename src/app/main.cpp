@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/LaunchOptions.h"
+#include "app/TerminalStop.h"
 
 #include <QApplication>
 
@@ -25,6 +26,16 @@ void exitOnFatalStartupMessage(QtMsgType type, const QMessageLogContext &context
 } // namespace
 
 int main(int argc, char **argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const quaystone::LaunchOptions options = quaystone::LaunchOptions::fromArguments(arguments);
+    if (options.stopPort) {
+        // A terminal command: no display is opened or needed.
+        QCoreApplication app(argc, argv);
+        return quaystone::terminalstop::runOnEventLoop(*options.stopPort);
+    }
+
     defaultHandler = qInstallMessageHandler(exitOnFatalStartupMessage);
     QApplication app(argc, argv);
     qInstallMessageHandler(defaultHandler);

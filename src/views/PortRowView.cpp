@@ -94,10 +94,25 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     m_label->addLayout(topLine);
     m_label->addStretch(1);
 
-    m_killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
-    m_killButton->setObjectName(QStringLiteral("kill-port-") + port);
-    connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
-    row->addWidget(m_killButton, 0, Qt::AlignTop);
+    if (entry.hasProcess()) {
+        m_killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
+        m_killButton->setObjectName(QStringLiteral("kill-port-") + port);
+        connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
+        row->addWidget(m_killButton, 0, Qt::AlignTop);
+    } else {
+        // Another user's listener: only root can stop it, after the user authenticates.
+        m_adminStopButton = new PlainButton(this);
+        m_adminStopButton->setObjectName(QStringLiteral("admin-stop-port-") + port);
+        // As tall as the kill button's frame, so that Heights holds for these rows too.
+        m_adminStopButton->setFixedHeight(killFrameSize);
+        auto *text = new QHBoxLayout(m_adminStopButton);
+        text->setContentsMargins(0, 0, 0, 0);
+        text->addWidget(
+            new TextLabel(tr("Stop as administrator..."), errorFont(), TextTone::secondary, m_adminStopButton), 0,
+            Qt::AlignVCenter);
+        connect(m_adminStopButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
+        row->addWidget(m_adminStopButton, 0, Qt::AlignTop);
+    }
 
     setDirectory(entry.workingDirectory());
     setRowError(rowError);
@@ -119,7 +134,8 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
         setDirectory(entry.workingDirectory());
     if (isSelected != m_isSelected) {
         m_isSelected = isSelected;
-        m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
+        if (m_killButton)
+            m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
         update();
     }
     setRowError(rowError);
@@ -129,7 +145,10 @@ void PortRowView::setAccessibleNames() {
     const QString port = QString::number(m_entry.port());
     m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, m_entry.processName()));
     // The port keeps the names apart when one program listens on several ports.
-    m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(m_entry.processName(), port));
+    if (m_killButton)
+        m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(m_entry.processName(), port));
+    if (m_adminStopButton)
+        m_adminStopButton->setAccessibleName(tr("Stop the listener on port %1 as administrator").arg(port));
 }
 
 void PortRowView::setDirectory(const std::optional<QString> &directory) {
@@ -169,6 +188,10 @@ QString PortRowView::errorText(RowError error) {
         return tr("Permission denied");
     case RowError::couldNotKill:
         return tr("Could not kill process");
+    case RowError::notAuthorized:
+        return tr("Not authorized");
+    case RowError::administratorStopUnavailable:
+        return tr("Stopping as administrator is unavailable");
     }
     return tr("Could not kill process");
 }

@@ -17,7 +17,8 @@ class PlainButton;
 class TextLabel;
 
 // One listening socket: the port, the process name and, when known, its working directory,
-// an error line after a failed kill, and a kill button. A click anywhere but on the kill
+// an error line after a failed kill, and a kill button (for another user's listener, a
+// button that stops it as administrator). A click anywhere but on the kill
 // button selects the row.
 class PortRowView : public QWidget {
     Q_OBJECT
@@ -69,7 +70,9 @@ private:
     TextLabel *m_nameLabel;
     TextLabel *m_directoryLabel = nullptr;
     TextLabel *m_errorLabel = nullptr;
-    KillButton *m_killButton;
+    // One of the two: a kill button for the user's own process, else a stop as administrator.
+    KillButton *m_killButton = nullptr;
+    PlainButton *m_adminStopButton = nullptr;
 };
 
 } // namespace quaystone
