@@ -135,6 +135,8 @@ TEST_F(PortStoreAdministratorStopTest, AKillOfARowWithoutAProcessStopsItAsAdmini
     EXPECT_EQ(m_stopper->ports, QList<qint64>{5000});
     m_stopper->pending.complete(AdministratorStopOutcome::stopped);
     EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 6000}));
+    m_listing->pending.complete(QList<PortEntry>{});
+    EXPECT_TRUE(task.isReady());
 }
 
 TEST_F(PortStoreAdministratorStopTest, WithoutAStopperTheRowSaysItIsUnavailable) {
