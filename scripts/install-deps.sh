@@ -14,6 +14,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     # end-to-end and screenshot tooling
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
+    # stopping another user's listener as administrator, and its end-to-end test
+    pkexec polkitd
     # fonts so that text renders in screenshots and under Xvfb
     fonts-dejavu-core
     # the package: validators for the desktop entry, metainfo and man page; dpkg-shlibdeps for cpack

@@ -9,6 +9,7 @@
 #include "model/PortStore.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
+#include "termination/PkexecAdministratorStopper.h"
 #include "uitest/UITestHostSceneRoot.h"
 
 #include <QApplication>
@@ -39,6 +40,7 @@ PortStore &AppDelegate::store() {
         m_store =
             std::make_unique<PortStore>(std::move(services.listing), std::move(services.workingDirectoryResolver),
                                         std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);
+        m_store->setAdministratorStopper(PkexecAdministratorStopper::makeDefault());
     }
     return *m_store;
 }

@@ -63,7 +63,11 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
     bool version = false;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments[i];
-        if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
+        if (argument == QLatin1String("--stop")) {
+            if (++i == arguments.size())
+                return QStringLiteral("--stop needs a port");
+            options.stopPort = arguments[i];
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h"))
             help = true;
         else if (argument == QLatin1String("--version"))
             version = true;
@@ -73,7 +77,7 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
             json = true;
         else if (argument == QLatin1String("--ui-test-host"))
             options.uiTestHostEnabled = true;
-        else if (argument == QLatin1String("--ui-test-kill-permission-denied"))
+        } else if (argument == QLatin1String("--ui-test-kill-permission-denied")) {
             options.uiTestScenario = UITestScenario::killPermissionDenied;
         else if (const QtOption qt = qtOption(argument); qt != QtOption::none) {
             if (qt == QtOption::withValue && ++i == arguments.size())
@@ -97,13 +101,17 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
         return QStringLiteral("--json goes with --list");
     if (list && options.uiTestHostEnabled)
         return QStringLiteral("--list and --ui-test-host cannot be combined");
+    if (options.stopPort && (list || options.uiTestHostEnabled))
+        return QStringLiteral("--stop goes alone");
+    if (options.stopPort)
+        options.terminalCommand = TerminalCommand::stop;
     if (list)
         options.terminalCommand = json ? TerminalCommand::listJson : TerminalCommand::listTable;
     return options;
 }
 
 QString LaunchOptions::helpText() {
-    return QStringLiteral("Usage: quaystone [--list [--json]] [--ui-test-host [--ui-test-kill-permission-denied]]\n"
+    return QStringLiteral("Usage: quaystone [--list [--json] | --stop PORT] [--ui-test-host [--ui-test-kill-permission-denied]]\n"
                           "\n"
                           "Lists the local processes listening on TCP ports 3000 to 9999 and stops them.\n"
                           "Without options, starts in the system tray.\n"
@@ -114,6 +122,10 @@ QString LaunchOptions::helpText() {
                           "  --json        With --list, print a JSON array instead, one object per listener\n"
                           "                (port, pid, user, uid, name, commandLine, workingDirectory,\n"
                           "                workingDirectoryDeleted; null where unknown).\n"
+                          "  --stop PORT   Stop every process listening on PORT (3000-9999) as administrator,\n"
+                          "                after authentication through polkit, and exit. Needs no display.\n"
+                          "                Exit status: 0 stopped, 1 failed, 3 nothing listens, 4 not\n"
+                          "                authorized, 5 unavailable, 6 authentication cancelled.\n"
                           "  -h, --help    Print this help and exit.\n"
                           "  --version     Print the version and exit.\n"
                           "\n"

@@ -5,18 +5,23 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace quaystone {
 
 enum class UITestScenario { normal, killPermissionDenied };
 
 // What the process does instead of starting the tray app, if anything. These run without a display.
-enum class TerminalCommand { none, help, version, listTable, listJson };
+enum class TerminalCommand { none, help, version, listTable, listJson, stop };
 
 // The parsed command line. Options are whole, case-sensitive arguments in any order.
 struct LaunchOptions {
     bool uiTestHostEnabled = false;
     UITestScenario uiTestScenario = UITestScenario::normal;
     TerminalCommand terminalCommand = TerminalCommand::none;
+    // "--stop PORT" (terminalCommand stop): the argument after it, checked by the stop itself, which
+    // stops that port's listeners as administrator from the terminal and opens no window.
+    std::optional<QString> stopPort;
 
     // The arguments without the program's own path, which comes first. Fails with a message for
     // an unknown option, a stray argument or options that do not go together. Qt's own options

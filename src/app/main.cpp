@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 #include "app/LaunchOptions.h"
 #include "app/TerminalListing.h"
+#include "app/TerminalStop.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -37,9 +38,10 @@ int printAndExit(const QString &text) {
     return EXIT_SUCCESS;
 }
 
-int runInTerminal(int argc, char **argv, quaystone::TerminalCommand command) {
+int runInTerminal(int argc, char **argv, const quaystone::LaunchOptions &options) {
     using quaystone::TerminalCommand;
     using quaystone::TerminalListing;
+    const TerminalCommand command = options.terminalCommand;
     switch (command) {
     case TerminalCommand::help:
         return printAndExit(quaystone::LaunchOptions::helpText());
@@ -51,6 +53,10 @@ int runInTerminal(int argc, char **argv, quaystone::TerminalCommand command) {
         QCoreApplication app(argc, argv);
         return TerminalListing::run(command == TerminalCommand::listJson ? TerminalListing::Format::json
                                                                          : TerminalListing::Format::table);
+    }
+    case TerminalCommand::stop: {
+        QCoreApplication app(argc, argv);
+        return quaystone::terminalstop::runOnEventLoop(options.stopPort.value_or(QString()));
     }
     case TerminalCommand::none:
         break;
@@ -73,7 +79,7 @@ int main(int argc, char **argv) {
     }
     const quaystone::LaunchOptions options = parsed.value();
     if (options.terminalCommand != quaystone::TerminalCommand::none)
-        return runInTerminal(argc, argv, options.terminalCommand);
+        return runInTerminal(argc, argv, options);
 
     defaultHandler = qInstallMessageHandler(exitOnFatalStartupMessage);
     QApplication app(argc, argv);

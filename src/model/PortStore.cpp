@@ -1,5 +1,6 @@
 #include "PortStore.h"
 
+#include "model/AdministratorStopping.h"
 #include "model/PortListing.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
@@ -65,6 +66,22 @@ RowError rowErrorFor(ProcessKillOutcome outcome) {
     return outcome == ProcessKillOutcome::permissionDenied ? RowError::permissionDenied : RowError::couldNotKill;
 }
 
+std::optional<RowError> rowErrorFor(AdministratorStopOutcome outcome) {
+    switch (outcome) {
+    case AdministratorStopOutcome::notAuthorized:
+        return RowError::notAuthorized;
+    case AdministratorStopOutcome::unavailable:
+        return RowError::administratorStopUnavailable;
+    case AdministratorStopOutcome::failed:
+        return RowError::couldNotKill;
+    case AdministratorStopOutcome::stopped:
+    case AdministratorStopOutcome::noListener:
+    case AdministratorStopOutcome::cancelled:
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 PortStore::TimePoint PortStore::systemNow() {
@@ -82,6 +99,10 @@ PortStore::PortStore(std::unique_ptr<PortListing> listingService,
     , m_now(std::move(now)) {}
 
 PortStore::~PortStore() = default;
+
+void PortStore::setAdministratorStopper(std::unique_ptr<AdministratorStopping> stopper) {
+    m_administratorStopper = std::move(stopper);
+}
 
 void PortStore::setSelectedEntryID(std::optional<PortEntryID> id) {
     m_selectedEntryID = id;
@@ -147,10 +168,13 @@ QCoro::Task<> PortStore::performRefresh() {
     QList<PortEntry> resolved = co_await resolveWorkingDirectories(std::move(listing).value());
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
-    resolved.removeIf(
-        [&](const PortEntry &e) { return m_suppressedPIDs.contains(e.pid()) || isStoppedBefore(e, listingStart); });
+    resolved.removeIf([&](const PortEntry &e) {
+        return m_suppressedPIDs.contains(e.pid()) || isStoppedBefore(e, listingStart) ||
+               m_freedPorts.value(e.port(), 0) > listingStart;
+    });
     // Every later listing begins after these outcomes, so they hide nothing any more.
     m_stoppedProcesses.removeIf([&](const StoppedProcess &p) { return p.outcomeSequence < listingStart; });
+    m_freedPorts.removeIf([&](const auto &freed) { return freed.value() < listingStart; });
     setEntries(std::move(resolved));
     reconcileSelection(previous, m_entries);
     setLastUpdatedAt(m_now());
@@ -234,10 +258,13 @@ void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList
 
 QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
-    // A row without a process has no pid to signal; kill(2) with pid 0 would signal our own
-    // process group. Such rows are stopped by other means, never here.
-    if (index < 0 || !m_entries[index].hasProcess())
+    if (index < 0)
         co_return;
+    if (!m_entries[index].hasProcess()) {
+        // pid 0 is no process: signalling it would reach a whole process group.
+        co_await stopAsAdministrator(id);
+        co_return;
+    }
     const qint32 pid = m_entries[index].pid();
     const std::optional<quint64> startTime = m_entries[index].startTime();
 
@@ -269,6 +296,44 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
         m_stoppedProcesses.append({pid, startTime, ++m_sequence});
     }
     m_suppressedPIDs.remove(pid);
+
+    co_await refresh();
+}
+
+QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
+    const qsizetype index = indexOf(m_entries, id);
+    if (index < 0 || m_entries[index].hasProcess())
+        co_return;
+    const qint64 port = id.port;
+    if (m_administratorStopPorts.contains(port))
+        co_return;
+    m_administratorStopPorts.insert(port);
+
+    AdministratorStopOutcome outcome = AdministratorStopOutcome::unavailable;
+    if (m_administratorStopper)
+        outcome = co_await m_administratorStopper->stop(port);
+    m_administratorStopPorts.remove(port);
+
+    // The helper stopped every listener on the port, so every row of it goes, not only the one asked for.
+    const auto onPort = [port](const PortEntry &e) { return e.port() == port; };
+    if (outcome == AdministratorStopOutcome::stopped || outcome == AdministratorStopOutcome::noListener) {
+        m_rowErrors.removeIf([port](const RowErrorRecord &r) { return r.id.port == port; });
+        m_freedPorts.insert(port, ++m_sequence);
+        const QList<PortEntry> previous = m_entries;
+        QList<PortEntry> remaining = m_entries;
+        remaining.removeIf(onPort);
+        setEntries(std::move(remaining));
+        reconcileSelection(previous, m_entries);
+    } else if (const std::optional<RowError> error = rowErrorFor(outcome)) {
+        for (const PortEntry &entry : std::as_const(m_entries)) {
+            if (!onPort(entry) || entry.hasProcess())
+                continue;
+            m_rowErrors.removeIf([&](const RowErrorRecord &r) { return r.id == entry.id(); });
+            m_rowErrors.append({entry.id(), *error});
+        }
+        // Announces the errors; the rows themselves are unchanged.
+        setEntries(m_entries);
+    }
 
     co_await refresh();
 }

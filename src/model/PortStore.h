@@ -6,6 +6,7 @@
 #include "RefreshState.h"
 #include "RowError.h"
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -20,6 +21,7 @@ namespace quaystone {
 
 class WorkingDirectoryResolving;
 class ProcessKilling;
+class AdministratorStopping;
 
 // The single owner of the listed ports. Lives on the main thread; its coroutines give the
 // thread up only while they await a service, and its invariants hold at each such point.
@@ -45,6 +47,9 @@ public:
               QObject *parent = nullptr);
     ~PortStore() override;
 
+    // Stops listeners of other users; without one, such a stop reports itself unavailable.
+    void setAdministratorStopper(std::unique_ptr<AdministratorStopping> stopper);
+
     // Observed state: every assignment emits changed(), whether or not the value changed.
     const QList<PortEntry> &entries() const { return m_entries; }
     RefreshState refreshState() const { return m_refreshState; }
@@ -69,9 +74,14 @@ public:
     // pass as owed and returns at once.
     QCoro::Task<> refresh();
     // Stops the process behind the row, records the outcome, then refreshes. An id that is
-    // not listed, or a row without a process, is ignored. A stopped process's rows stay hidden
-    // until a pass whose listing began after the outcome.
+    // not listed is ignored; a row without a process is stopped as administrator. A stopped
+    // process's rows stay hidden until a pass whose listing began after the outcome.
     QCoro::Task<> kill(PortEntryID id);
+    // For a row of another user's listener: stops everything listening on its port with
+    // administrator rights, records the outcome, then refreshes. The rows stay while the user
+    // authenticates; a second request for a port whose stop runs is ignored.
+    QCoro::Task<> stopAsAdministrator(PortEntryID id);
+    const QSet<qint64> &portsBeingStoppedAsAdministrator() const { return m_administratorStopPorts; }
 
     void selectPrevious();
     void selectNext();
@@ -97,12 +107,17 @@ private:
     std::unique_ptr<PortListing> m_listingService;
     std::unique_ptr<WorkingDirectoryResolving> m_workingDirectoryResolver;
     std::unique_ptr<ProcessKilling> m_processKiller;
+    std::unique_ptr<AdministratorStopping> m_administratorStopper;
     const PortRange m_range;
     const Clock m_now;
 
     bool m_isRefreshing = false;
     bool m_pendingRefresh = false;
     QSet<qint32> m_suppressedPIDs;
+    QSet<qint64> m_administratorStopPorts;
+    // Ports freed as administrator, each with the sequence number of the outcome: a pass whose
+    // listing began before it may still show the old listeners and must not publish them.
+    QHash<qint64, quint64> m_freedPorts;
 
     // Orders the start of each listing and the outcome of each kill.
     quint64 m_sequence = 0;

@@ -101,8 +101,18 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
         connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
         row->addWidget(m_killButton, 0, Qt::AlignTop);
     } else {
-        // The column stays where the cross would be, so names line up with the other rows.
-        row->addSpacerItem(new QSpacerItem(killFrameSize, 0, QSizePolicy::Fixed, QSizePolicy::Minimum));
+        // Another user's listener: only root can stop it, after the user authenticates.
+        m_adminStopButton = new PlainButton(this);
+        m_adminStopButton->setObjectName(QStringLiteral("admin-stop-port-") + port);
+        // As tall as the kill button's frame, so that Heights holds for these rows too.
+        m_adminStopButton->setFixedHeight(killFrameSize);
+        auto *text = new QHBoxLayout(m_adminStopButton);
+        text->setContentsMargins(0, 0, 0, 0);
+        text->addWidget(
+            new TextLabel(tr("Stop as administrator..."), errorFont(), TextTone::secondary, m_adminStopButton), 0,
+            Qt::AlignVCenter);
+        connect(m_adminStopButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
+        row->addWidget(m_adminStopButton, 0, Qt::AlignTop);
     }
 
     setDetailLine();
@@ -141,11 +151,13 @@ void PortRowView::setAccessibleNames() {
         const QString owner = displayText(m_entry.ownerName());
         m_selectButton->setAccessibleName(tr("Port %1, owned by %2, another user").arg(port, owner));
         const QString about =
-            tr("Listener of %1 (uid %2), another user. Its process cannot be seen or stopped from this account.")
+            tr("Listener of %1 (uid %2), another user. Its process cannot be seen from this account; stopping it needs an administrator.")
                 .arg(owner)
                 .arg(m_entry.id().ownerUid);
         m_selectButton->setToolTip(about);
         m_selectButton->setAccessibleDescription(about);
+        if (m_adminStopButton)
+            m_adminStopButton->setAccessibleName(tr("Stop the listener on port %1 as administrator").arg(port));
         return;
     }
     m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, name));
@@ -154,7 +166,8 @@ void PortRowView::setAccessibleNames() {
     m_selectButton->setToolTip(commandLine);
     m_selectButton->setAccessibleDescription(commandLine);
     // The port keeps the names apart when one program listens on several ports.
-    m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(name, port));
+    if (m_killButton)
+        m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(name, port));
 }
 
 bool PortRowView::hasDetailLine(const PortEntry &entry) {
@@ -213,6 +226,10 @@ QString PortRowView::errorText(RowError error) {
         return tr("Permission denied");
     case RowError::couldNotKill:
         return tr("Could not kill process");
+    case RowError::notAuthorized:
+        return tr("Not authorized");
+    case RowError::administratorStopUnavailable:
+        return tr("Stopping as administrator is unavailable");
     }
     return tr("Could not kill process");
 }

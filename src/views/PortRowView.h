@@ -18,8 +18,8 @@ class TextLabel;
 
 // One listening socket: the port, the process name and, when known, its working directory,
 // an error line after a failed kill, and a kill button. A click anywhere but on the kill
-// button selects the row. A listener of another user shows its owner and no kill button:
-// there is no process this user could signal.
+// button selects the row. A listener of another user shows its owner and, in place of the kill
+// button, one that stops it as administrator: there is no process this user could signal.
 class PortRowView : public QWidget {
     Q_OBJECT
 
@@ -72,7 +72,9 @@ private:
     TextLabel *m_nameLabel;
     QWidget *m_detailLine = nullptr;
     TextLabel *m_errorLabel = nullptr;
-    KillButton *m_killButton = nullptr; // none on a row without a process
+    // One of the two: a kill button for the user's own process, else a stop as administrator.
+    KillButton *m_killButton = nullptr;
+    PlainButton *m_adminStopButton = nullptr;
 };
 
 } // namespace quaystone

@@ -33,7 +33,7 @@ TEST(AppDelegate, NormalModeShowsNoWindowAndStartsNoRefresh) {
 
 TEST(AppDelegate, UITestModeShowsOnlyTheTestWindow) {
     for (const auto scenario : {UITestScenario::normal, UITestScenario::killPermissionDenied}) {
-        AppDelegate delegate(LaunchOptions{true, scenario});
+        AppDelegate delegate(LaunchOptions{true, scenario, TerminalCommand::none, std::nullopt});
         delegate.applicationDidFinishLaunching();
         EXPECT_EQ(visibleWindowTitles(), QStringList{"Quaystone UI Test Host"});
     }

@@ -9,7 +9,7 @@ namespace {
 const QString program = QStringLiteral("/usr/bin/quaystone");
 
 LaunchOptions options(bool host, UITestScenario scenario, TerminalCommand command = TerminalCommand::none) {
-    return {host, scenario, command};
+    return {host, scenario, command, std::nullopt};
 }
 
 } // namespace
@@ -70,6 +70,8 @@ TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
         {{program, "-platform=xcb"}, "unknown option '-platform=xcb'"},
         {{program, "--list", "-platform"}, "option '-platform' needs a value"},
         {{program, "--ui-test-host", "--list"}, "cannot be combined"},
+        {{program, "--stop"}, "--stop needs a port"},
+        {{program, "--stop", "5000", "--list"}, "--stop goes alone"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
@@ -82,6 +84,26 @@ TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
 TEST(LaunchOptions, HelpNamesEveryOption) {
     const QString help = LaunchOptions::helpText();
     for (const char *option :
-         {"--list", "--json", "--help", "-h,", "--version", "--ui-test-host", "--ui-test-kill-permission-denied"})
+         {"--list", "--json", "--stop PORT", "--help", "-h,", "--version", "--ui-test-host", "--ui-test-kill-permission-denied"})
         EXPECT_TRUE(help.contains(QString::fromUtf8(option))) << option;
+}
+
+TEST(LaunchOptions, StopTakesTheNextArgumentAsItIs) {
+    const struct {
+        QStringList arguments;
+        std::optional<QString> stopPort;
+    } cases[] = {
+        {{program, "--stop", "5000"}, QStringLiteral("5000")},
+        // Checked later, where it is used: the option only carries the text.
+        {{program, "--stop", "+5000"}, QStringLiteral("+5000")},
+        // The value is never read as an option of its own.
+        {{program, "--stop", "--ui-test-host"}, QStringLiteral("--ui-test-host")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
+        const auto parsed = LaunchOptions::parse(c.arguments);
+        ASSERT_TRUE(parsed) << parsed.error().toStdString();
+        EXPECT_EQ(parsed.value().stopPort, c.stopPort);
+        EXPECT_EQ(parsed.value().terminalCommand, TerminalCommand::stop);
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/AdministratorStopping.h"
 #include "model/PortListing.h"
 #include "model/PortStore.h"
 #include "model/ProcessKilling.h"
@@ -81,20 +82,41 @@ public:
     QList<std::optional<quint64>> startTimes;
 };
 
+// While `held` (the default), waits for the test to decide the outcome; otherwise answers
+// `outcome` at once.
+class FakeAdministratorStopper : public AdministratorStopping {
+public:
+    QCoro::Task<AdministratorStopOutcome> stop(qint64 port) override {
+        ports.append(port);
+        if (held)
+            co_return co_await pending.next();
+        co_return AdministratorStopOutcome(outcome);
+    }
+
+    bool held = true;
+    AdministratorStopOutcome outcome = AdministratorStopOutcome::stopped;
+    PendingCalls<AdministratorStopOutcome> pending;
+    QList<qint64> ports;
+};
+
 // Handles on the fakes of a store built by storeOverFakes, for the test to steer.
 struct FakeServices {
     FakeListing *listing = nullptr;
     FakeResolver *resolver = nullptr;
     FakeKiller *killer = nullptr;
+    FakeAdministratorStopper *administratorStopper = nullptr;
 };
 
 inline std::unique_ptr<PortStore> storeOverFakes(FakeServices &fakes, PortStore::Clock clock = PortStore::systemNow) {
     auto listing = std::make_unique<FakeListing>();
     auto resolver = std::make_unique<FakeResolver>();
     auto killer = std::make_unique<FakeKiller>();
-    fakes = {listing.get(), resolver.get(), killer.get()};
-    return std::make_unique<PortStore>(std::move(listing), std::move(resolver), std::move(killer),
-                                       PortStore::defaultRange, std::move(clock));
+    auto stopper = std::make_unique<FakeAdministratorStopper>();
+    fakes = {listing.get(), resolver.get(), killer.get(), stopper.get()};
+    auto store = std::make_unique<PortStore>(std::move(listing), std::move(resolver), std::move(killer),
+                                             PortStore::defaultRange, std::move(clock));
+    store->setAdministratorStopper(std::move(stopper));
+    return store;
 }
 
 } // namespace quaystone::test

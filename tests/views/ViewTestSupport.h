@@ -52,7 +52,7 @@ inline QStringList textsOf(QWidget *widget) {
     return texts;
 }
 
-// A store over the shared fakes (kills answer at once), and the popover's root view over it.
+// A store over the shared fakes (kills and stops as administrator answer at once), and the popover's root view over it.
 class PopoverViewTest : public ::testing::Test {
 public:
     PopoverViewTest() { reset(); }
@@ -66,6 +66,8 @@ public:
         m_resolver = fakes.resolver;
         m_killer = fakes.killer;
         m_killer->held = false;
+        m_administratorStopper = fakes.administratorStopper;
+        m_administratorStopper->held = false;
         m_view = std::make_unique<PopoverRootView>(*m_store);
     }
 
@@ -92,6 +94,7 @@ public:
     FakeListing *m_listing = nullptr;
     FakeResolver *m_resolver = nullptr;
     FakeKiller *m_killer = nullptr;
+    FakeAdministratorStopper *m_administratorStopper = nullptr;
     std::unique_ptr<PortStore> m_store;
     std::unique_ptr<PopoverRootView> m_view;
 };

@@ -1,0 +1,168 @@
+#include "model/PortStore.h"
+#include "support/StoreFakes.h"
+
+#include <gtest/gtest.h>
+
+using namespace quaystone;
+using namespace quaystone::test;
+
+namespace {
+
+PortEntry own(qint32 pid, qint64 port) {
+    return PortEntry(pid, port, QStringLiteral("proc%1").arg(pid));
+}
+
+PortEntry foreign(qint64 port, quint32 uid = 0) {
+    return PortEntry::foreignListener(port, uid, QStringLiteral("root"));
+}
+
+QList<qint64> ports(const QList<PortEntry> &entries) {
+    QList<qint64> result;
+    for (const PortEntry &e : entries)
+        result.append(e.port());
+    return result;
+}
+
+class PortStoreAdministratorStopTest : public ::testing::Test {
+protected:
+    PortStoreAdministratorStopTest() { reset(); }
+
+    void reset() {
+        m_store.reset();
+        FakeServices fakes;
+        m_store = storeOverFakes(fakes);
+        m_listing = fakes.listing;
+        m_killer = fakes.killer;
+        m_stopper = fakes.administratorStopper;
+    }
+
+    void refreshWith(QList<PortEntry> rows) {
+        m_listing->held = false;
+        m_listing->answer = std::move(rows);
+        auto task = m_store->refresh();
+        ASSERT_TRUE(task.isReady());
+    }
+
+    PortStore &store() { return *m_store; }
+
+    FakeListing *m_listing = nullptr;
+    FakeKiller *m_killer = nullptr;
+    FakeAdministratorStopper *m_stopper = nullptr;
+    std::unique_ptr<PortStore> m_store;
+};
+
+TEST_F(PortStoreAdministratorStopTest, EachOutcomeLeavesTheRowsAndErrorsItShould) {
+    // Port 5000 has root's listener and one of the user's own; the helper stops both.
+    const QList<PortEntry> rows{own(10, 3000), own(11, 5000), foreign(5000), foreign(6000)};
+    const struct {
+        AdministratorStopOutcome outcome;
+        QList<qint64> portsAfter;
+        std::optional<RowError> errorOnForeignRow;
+    } cases[] = {
+        {AdministratorStopOutcome::stopped, {3000, 6000}, std::nullopt},
+        {AdministratorStopOutcome::noListener, {3000, 6000}, std::nullopt},
+        {AdministratorStopOutcome::cancelled, {3000, 5000, 5000, 6000}, std::nullopt},
+        {AdministratorStopOutcome::notAuthorized, {3000, 5000, 5000, 6000}, RowError::notAuthorized},
+        {AdministratorStopOutcome::unavailable, {3000, 5000, 5000, 6000}, RowError::administratorStopUnavailable},
+        {AdministratorStopOutcome::failed, {3000, 5000, 5000, 6000}, RowError::couldNotKill},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.outcome));
+        reset();
+        refreshWith(rows);
+        store().setSelectedEntryID(foreign(5000).id());
+        m_listing->held = true; // the refresh that follows the stop stays open
+
+        auto task = store().stopAsAdministrator(foreign(5000).id());
+        // Nothing changes while the user authenticates.
+        EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 5000, 5000, 6000}));
+        ASSERT_EQ(m_stopper->pending.waiting(), 1u);
+        m_stopper->pending.complete(c.outcome);
+
+        EXPECT_EQ(ports(store().entries()), c.portsAfter);
+        EXPECT_EQ(store().rowError(foreign(5000).id()), c.errorOnForeignRow);
+        // The user's own process on that port gets no error of the stop.
+        EXPECT_EQ(store().rowError(own(11, 5000).id()), std::nullopt);
+        EXPECT_EQ(store().rowError(foreign(6000).id()), std::nullopt);
+        EXPECT_EQ(m_stopper->ports, QList<qint64>{5000});
+        EXPECT_TRUE(m_killer->pids.isEmpty());
+        // A freed port hands the selection to the next row, as a kill does.
+        if (c.portsAfter.size() == 2)
+            EXPECT_EQ(store().selectedEntryID(), foreign(6000).id());
+        else
+            EXPECT_EQ(store().selectedEntryID(), foreign(5000).id());
+        EXPECT_EQ(m_listing->pending.waiting(), 1u) << "every outcome refreshes";
+        m_listing->pending.complete(QList<PortEntry>{});
+        EXPECT_TRUE(task.isReady());
+    }
+}
+
+TEST_F(PortStoreAdministratorStopTest, ASuccessClearsAnEarlierError) {
+    refreshWith({foreign(5000)});
+    m_stopper->held = false;
+    m_stopper->outcome = AdministratorStopOutcome::notAuthorized;
+    store().stopAsAdministrator(foreign(5000).id());
+    ASSERT_EQ(store().rowError(foreign(5000).id()), RowError::notAuthorized);
+
+    m_stopper->outcome = AdministratorStopOutcome::stopped;
+    store().stopAsAdministrator(foreign(5000).id());
+    EXPECT_EQ(store().rowError(foreign(5000).id()), std::nullopt);
+}
+
+TEST_F(PortStoreAdministratorStopTest, RequestsThatMustNotReachTheHelper) {
+    refreshWith({own(10, 3000), foreign(5000)});
+    // A row with a process, and a row that is not listed.
+    store().stopAsAdministrator(own(10, 3000).id());
+    store().stopAsAdministrator(foreign(7000).id());
+    EXPECT_TRUE(m_stopper->ports.isEmpty());
+
+    // A second request while the first waits for authentication asks only once.
+    auto first = store().stopAsAdministrator(foreign(5000).id());
+    auto second = store().stopAsAdministrator(foreign(5000).id());
+    EXPECT_TRUE(second.isReady());
+    EXPECT_EQ(m_stopper->ports, QList<qint64>{5000});
+    m_stopper->pending.complete(AdministratorStopOutcome::cancelled);
+    EXPECT_TRUE(store().portsBeingStoppedAsAdministrator().isEmpty());
+}
+
+TEST_F(PortStoreAdministratorStopTest, AKillOfARowWithoutAProcessStopsItAsAdministrator) {
+    refreshWith({own(10, 3000), foreign(5000), foreign(6000, 1000)});
+    m_listing->held = true;
+    auto task = store().kill(foreign(5000).id());
+    // No pid 0 reaches the killer, and the other users' rows are not hidden as if pid 0 were killed.
+    EXPECT_TRUE(m_killer->pids.isEmpty());
+    EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 5000, 6000}));
+    EXPECT_EQ(m_stopper->ports, QList<qint64>{5000});
+    m_stopper->pending.complete(AdministratorStopOutcome::stopped);
+    EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 6000}));
+    m_listing->pending.complete(QList<PortEntry>{});
+    EXPECT_TRUE(task.isReady());
+}
+
+TEST_F(PortStoreAdministratorStopTest, WithoutAStopperTheRowSaysItIsUnavailable) {
+    PortStore bare(std::make_unique<FakeListing>(), std::make_unique<FakeResolver>(), std::make_unique<FakeKiller>());
+    bare.seedEntries({foreign(5000)});
+    bare.stopAsAdministrator(foreign(5000).id());
+    EXPECT_EQ(bare.rowError(foreign(5000).id()), RowError::administratorStopUnavailable);
+}
+
+TEST_F(PortStoreAdministratorStopTest, APassListedBeforeTheStopEndedDoesNotBringTheRowsBack) {
+    refreshWith({own(10, 3000), foreign(5000)});
+    m_listing->held = true;
+    auto pass = store().refresh(); // lists while the stop runs
+    auto stop = store().stopAsAdministrator(foreign(5000).id());
+    m_stopper->pending.complete(AdministratorStopOutcome::stopped);
+    ASSERT_EQ(ports(store().entries()), QList<qint64>{3000});
+
+    // The old listing still has the listener; the pass owed by the stop lists afresh.
+    m_listing->pending.complete(QList<PortEntry>{own(10, 3000), foreign(5000)});
+    EXPECT_EQ(ports(store().entries()), QList<qint64>{3000});
+    ASSERT_EQ(m_listing->pending.waiting(), 1u);
+    // A listener that came back since is shown again.
+    m_listing->pending.complete(QList<PortEntry>{own(10, 3000), foreign(5000)});
+    EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 5000}));
+    EXPECT_TRUE(pass.isReady());
+    EXPECT_TRUE(stop.isReady());
+}
+
+} // namespace
