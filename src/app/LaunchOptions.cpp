@@ -77,15 +77,16 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
             json = true;
         else if (argument == QLatin1String("--ui-test-host"))
             options.uiTestHostEnabled = true;
-        } else if (argument == QLatin1String("--ui-test-kill-permission-denied")) {
-            options.uiTestScenario = UITestScenario::killPermissionDenied;
+    }
+    else if (argument == QLatin1String("--ui-test-kill-permission-denied")) {
+        options.uiTestScenario = UITestScenario::killPermissionDenied;
         else if (const QtOption qt = qtOption(argument); qt != QtOption::none) {
             if (qt == QtOption::withValue && ++i == arguments.size())
                 return QStringLiteral("option '%1' needs a value").arg(argument);
-        } else if (argument.startsWith(u'-') && argument.size() > 1)
-            return QStringLiteral("unknown option '%1'").arg(argument);
-        else
-            return QStringLiteral("unexpected argument '%1'").arg(argument);
+        }
+        else if (argument.startsWith(u'-') && argument.size() > 1) return QStringLiteral("unknown option '%1'")
+            .arg(argument);
+        else return QStringLiteral("unexpected argument '%1'").arg(argument);
     }
 
     // Asking for help is always answered, whatever else the line holds.
@@ -111,36 +112,37 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
 }
 
 QString LaunchOptions::helpText() {
-    return QStringLiteral("Usage: quaystone [--list [--json] | --stop PORT] [--ui-test-host [--ui-test-kill-permission-denied]]\n"
-                          "\n"
-                          "Lists the local processes listening on TCP ports 3000 to 9999 and stops them.\n"
-                          "Without options, starts in the system tray.\n"
-                          "\n"
-                          "Options:\n"
-                          "  --list        Print the listeners as a table (PORT, PID, USER, NAME, DIRECTORY)\n"
-                          "                and exit. Needs no display.\n"
-                          "  --json        With --list, print a JSON array instead, one object per listener\n"
-                          "                (port, pid, user, uid, name, commandLine, workingDirectory,\n"
-                          "                workingDirectoryDeleted; null where unknown).\n"
-                          "  --stop PORT   Stop every process listening on PORT (3000-9999) as administrator,\n"
-                          "                after authentication through polkit, and exit. Needs no display.\n"
-                          "                Exit status: 0 stopped, 1 failed, 3 nothing listens, 4 not\n"
-                          "                authorized, 5 unavailable, 6 authentication cancelled.\n"
-                          "  -h, --help    Print this help and exit.\n"
-                          "  --version     Print the version and exit.\n"
-                          "\n"
-                          "Options for automated UI tests:\n"
-                          "  --ui-test-host\n"
-                          "                Show the popup's views in an ordinary window over fake services\n"
-                          "                with two fixed listeners (ports 4242 and 5252).\n"
-                          "  --ui-test-kill-permission-denied\n"
-                          "                With --ui-test-host, the fake killer refuses the listener on 5252.\n"
-                          "\n"
-                          "Options with a single dash (-platform, -display, -style, ...) are Qt's own and are\n"
-                          "passed to Qt.\n"
-                          "\n"
-                          "Exit status: 0 on success; 1 when the listeners could not be listed (the reason is\n"
-                          "printed on standard error) or the tray app cannot start; 2 for a wrong command line.\n");
+    return QStringLiteral(
+        "Usage: quaystone [--list [--json] | --stop PORT] [--ui-test-host [--ui-test-kill-permission-denied]]\n"
+        "\n"
+        "Lists the local processes listening on TCP ports 3000 to 9999 and stops them.\n"
+        "Without options, starts in the system tray.\n"
+        "\n"
+        "Options:\n"
+        "  --list        Print the listeners as a table (PORT, PID, USER, NAME, DIRECTORY)\n"
+        "                and exit. Needs no display.\n"
+        "  --json        With --list, print a JSON array instead, one object per listener\n"
+        "                (port, pid, user, uid, name, commandLine, workingDirectory,\n"
+        "                workingDirectoryDeleted; null where unknown).\n"
+        "  --stop PORT   Stop every process listening on PORT (3000-9999) as administrator,\n"
+        "                after authentication through polkit, and exit. Needs no display.\n"
+        "                Exit status: 0 stopped, 1 failed, 3 nothing listens, 4 not\n"
+        "                authorized, 5 unavailable, 6 authentication cancelled.\n"
+        "  -h, --help    Print this help and exit.\n"
+        "  --version     Print the version and exit.\n"
+        "\n"
+        "Options for automated UI tests:\n"
+        "  --ui-test-host\n"
+        "                Show the popup's views in an ordinary window over fake services\n"
+        "                with two fixed listeners (ports 4242 and 5252).\n"
+        "  --ui-test-kill-permission-denied\n"
+        "                With --ui-test-host, the fake killer refuses the listener on 5252.\n"
+        "\n"
+        "Options with a single dash (-platform, -display, -style, ...) are Qt's own and are\n"
+        "passed to Qt.\n"
+        "\n"
+        "Exit status: 0 on success; 1 when the listeners could not be listed (the reason is\n"
+        "printed on standard error) or the tray app cannot start; 2 for a wrong command line.\n");
 }
 
 QString LaunchOptions::versionText() {

@@ -150,10 +150,10 @@ void PortRowView::setAccessibleNames() {
     if (!m_entry.hasProcess()) {
         const QString owner = displayText(m_entry.ownerName());
         m_selectButton->setAccessibleName(tr("Port %1, owned by %2, another user").arg(port, owner));
-        const QString about =
-            tr("Listener of %1 (uid %2), another user. Its process cannot be seen from this account; stopping it needs an administrator.")
-                .arg(owner)
-                .arg(m_entry.id().ownerUid);
+        const QString about = tr("Listener of %1 (uid %2), another user. Its process cannot be seen from this account; "
+                                 "stopping it needs an administrator.")
+                                  .arg(owner)
+                                  .arg(m_entry.id().ownerUid);
         m_selectButton->setToolTip(about);
         m_selectButton->setAccessibleDescription(about);
         if (m_adminStopButton)

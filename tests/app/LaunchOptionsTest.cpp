@@ -83,8 +83,8 @@ TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
 
 TEST(LaunchOptions, HelpNamesEveryOption) {
     const QString help = LaunchOptions::helpText();
-    for (const char *option :
-         {"--list", "--json", "--stop PORT", "--help", "-h,", "--version", "--ui-test-host", "--ui-test-kill-permission-denied"})
+    for (const char *option : {"--list", "--json", "--stop PORT", "--help", "-h,", "--version", "--ui-test-host",
+                               "--ui-test-kill-permission-denied"})
         EXPECT_TRUE(help.contains(QString::fromUtf8(option))) << option;
 }
 
