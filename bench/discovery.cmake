@@ -1,3 +1,4 @@
 # Parsing generated listings, and the real listing against bare lsof with 5,000 listeners.
 quaystone_add_bench(bench_lsof_parser SOURCES LsofParserBenchmark.cpp LIBS quaystone_core)
 quaystone_add_bench(bench_port_listing SOURCES PortListingBenchmark.cpp LIBS quaystone_core)
+quaystone_add_bench(bench_socket_table SOURCES ListeningSocketTableBench.cpp support/RealListeners.h LIBS quaystone_core)

@@ -6,7 +6,13 @@
 #include <cstring>
 #include <optional>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace quaystone {
@@ -136,7 +142,7 @@ qsizetype parseLines(QByteArrayView text, QList<ListeningSocket> &out) {
 ListeningSocketTable::ListeningSocketTable(QStringList tablePaths)
     : m_tablePaths(std::move(tablePaths)) {}
 
-QStringList ListeningSocketTable::defaultTablePaths() {
+QStringList ListeningSocketTable::procTablePaths() {
     return {QStringLiteral("/proc/net/tcp"), QStringLiteral("/proc/net/tcp6")};
 }
 
@@ -152,11 +158,19 @@ QList<ListeningSocket> ListeningSocketTable::parse(QByteArrayView text) {
 }
 
 QList<ListeningSocket> ListeningSocketTable::read() const {
+    if (m_tablePaths)
+        return readTextTables(*m_tablePaths);
+    if (std::optional<QList<ListeningSocket>> sockets = readSocketDiag())
+        return std::move(*sockets);
+    return readTextTables(procTablePaths());
+}
+
+QList<ListeningSocket> ListeningSocketTable::readTextTables(const QStringList &paths) {
     QList<ListeningSocket> sockets;
     // The tables hold every socket of the network namespace, listening or not, and can run to
     // megabytes: they are parsed a chunk at a time rather than read whole.
     QByteArray buffer(64 * 1024, Qt::Uninitialized);
-    for (const QString &path : m_tablePaths) {
+    for (const QString &path : paths) {
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             continue;
@@ -178,6 +192,69 @@ QList<ListeningSocket> ListeningSocketTable::read() const {
         if (filled > 0)
             sockets.append(parse(QByteArrayView(buffer.constData(), filled)));
     }
+    return sockets;
+}
+
+std::optional<QList<ListeningSocket>> ListeningSocketTable::readSocketDiag() {
+    const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return std::nullopt;
+    QList<ListeningSocket> sockets;
+    bool complete = true;
+    // The kernel fills each part of a dump up to 32 KiB.
+    QByteArray buffer(64 * 1024, Qt::Uninitialized);
+    quint32 sequence = 0;
+    for (const quint8 family : {quint8(AF_INET), quint8(AF_INET6)}) {
+        struct {
+            nlmsghdr header;
+            inet_diag_req_v2 request;
+        } message{};
+        message.header.nlmsg_len = sizeof message;
+        message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+        message.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+        message.header.nlmsg_seq = ++sequence;
+        message.request.sdiag_family = family;
+        message.request.sdiag_protocol = IPPROTO_TCP;
+        message.request.idiag_states = 1u << listenState;
+        sockaddr_nl kernel{};
+        kernel.nl_family = AF_NETLINK;
+        if (::sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0) {
+            complete = false;
+            break;
+        }
+        bool done = false;
+        while (!done && complete) {
+            const ssize_t n = ::recv(fd, buffer.data(), size_t(buffer.size()), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                complete = false;
+                break;
+            }
+            int left = int(n);
+            for (auto *part = reinterpret_cast<const nlmsghdr *>(buffer.constData()); NLMSG_OK(part, left);
+                 part = NLMSG_NEXT(part, left)) {
+                if (part->nlmsg_seq != sequence)
+                    continue;
+                if (part->nlmsg_type == NLMSG_DONE) {
+                    done = true;
+                    break;
+                }
+                if (part->nlmsg_type == NLMSG_ERROR || part->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) {
+                    complete = false;
+                    break;
+                }
+                const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(part));
+                if (socket->idiag_state == listenState)
+                    sockets.append({ntohs(socket->id.idiag_sport), socket->idiag_uid, socket->idiag_inode});
+            }
+        }
+        if (!complete)
+            break;
+    }
+    ::close(fd);
+    if (!complete)
+        return std::nullopt;
     return sockets;
 }
 

@@ -27,26 +27,18 @@ constexpr qsizetype commLimit = 15;
 constexpr std::string_view deletedMark = " (deleted)";
 
 // Reads a small file under the process's directory into buffer; the number of bytes read, or
-// -1 when it cannot be opened or read.
+// -1 when it cannot be opened or read. One read: procfs hands these files over whole in a single
+// read when the buffer can hold them, so no second read is spent on finding the end.
 ssize_t readAt(int dir, const char *name, char *buffer, size_t size) {
     const int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return -1;
-    size_t filled = 0;
-    while (filled < size) {
-        const ssize_t n = ::read(fd, buffer + filled, size - filled);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            return -1;
-        }
-        if (n == 0)
-            break;
-        filled += size_t(n);
-    }
+    ssize_t n;
+    do
+        n = ::read(fd, buffer, size);
+    while (n < 0 && errno == EINTR);
     ::close(fd);
-    return ssize_t(filled);
+    return n;
 }
 
 // Where a UTF-8 sequence that was cut off at the end of text begins, or its size when none was.

@@ -5,6 +5,8 @@
 
 #include <QFileInfo>
 
+#include <chrono>
+
 namespace quaystone {
 
 PkexecAdministratorStopper::PkexecAdministratorStopper(std::unique_ptr<CommandRunning> runner, QString pkexecPath,
@@ -31,7 +33,9 @@ QCoro::Task<AdministratorStopOutcome> PkexecAdministratorStopper::stop(qint64 po
         co_return AdministratorStopOutcome::unavailable;
     // Built apart from the call: GCC 12 miscompiles a braced list inside a co_await expression.
     QStringList arguments{m_helperPath, QString::number(port)};
-    const CommandRunResult result = co_await m_runner->run(m_pkexecPath, std::move(arguments));
+    // The user may take a while over the password; a dialog left open for longer is given up.
+    constexpr std::chrono::minutes authenticationTimeLimit{10};
+    const CommandRunResult result = co_await m_runner->run(m_pkexecPath, std::move(arguments), authenticationTimeLimit);
     if (!result)
         co_return AdministratorStopOutcome::unavailable;
     co_return outcomeFor(result.value());

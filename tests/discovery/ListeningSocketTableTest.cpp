@@ -109,19 +109,28 @@ TEST(ListeningSocketTable, ReadsEveryTableInPiecesAndSkipsMissingOnes) {
     EXPECT_EQ(ListeningSocketTable({tcp, dir.filePath("missing"), tcp6}).read(), expected);
 }
 
-TEST(ListeningSocketTable, TheKernelsTableShowsThisProcessListening) {
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    // The socket's inode, as its descriptor's link names it: "socket:[12345]".
-    char target[64] = {};
-    const QByteArray link = "/proc/self/fd/" + QByteArray::number(server.socketDescriptor());
-    ASSERT_GT(::readlink(link.constData(), target, sizeof target - 1), 8);
-    const quint64 inode = QByteArray(target).mid(8).chopped(1).toULongLong();
-    ASSERT_NE(inode, 0u);
-    const QList<ListeningSocket> sockets = ListeningSocketTable().read();
-    const ListeningSocket expected{server.serverPort(), quint32(::geteuid()), inode};
-    EXPECT_TRUE(std::ranges::find(sockets, expected) != sockets.end())
-        << "port " << server.serverPort() << " among " << sockets.size() << " listeners";
+TEST(ListeningSocketTable, TheKernelsTablesShowThisProcessListeningBothWays) {
+    QTcpServer v4, v6;
+    ASSERT_TRUE(v4.listen(QHostAddress::LocalHost));
+    ASSERT_TRUE(v6.listen(QHostAddress::LocalHostIPv6) || v6.listen(QHostAddress::AnyIPv6)) << "an IPv6 listener";
+    QList<ListeningSocket> expected;
+    for (const QTcpServer *server : {&v4, &v6}) {
+        // The socket's inode, as its descriptor's link names it: "socket:[12345]".
+        char target[64] = {};
+        const QByteArray link = "/proc/self/fd/" + QByteArray::number(server->socketDescriptor());
+        ASSERT_GT(::readlink(link.constData(), target, sizeof target - 1), 8);
+        expected.append(
+            {server->serverPort(), quint32(::geteuid()), QByteArray(target).mid(8).chopped(1).toULongLong()});
+    }
+
+    const std::optional<QList<ListeningSocket>> diag = ListeningSocketTable::readSocketDiag();
+    ASSERT_TRUE(diag) << "sock_diag netlink refused";
+    const QList<ListeningSocket> text = ListeningSocketTable::readTextTables(ListeningSocketTable::procTablePaths());
+    for (const QList<ListeningSocket> &sockets : {*diag, text, ListeningSocketTable().read()}) {
+        for (const ListeningSocket &socket : expected)
+            EXPECT_TRUE(std::ranges::find(sockets, socket) != sockets.end())
+                << "port " << socket.port << " among " << sockets.size() << " listeners";
+    }
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -89,6 +90,24 @@ TEST(ProcessWorkingDirectoryResolver, ReadsRealNamesCommandLinesAndRemovedDirect
         EXPECT_GE(details.startTime.value_or(0), resolve(qint32(QCoreApplication::applicationPid())).startTime);
         EXPECT_TRUE(child.waitForFinished());
     }
+}
+
+TEST(ProcessWorkingDirectoryResolver, DecodesANameSetByTheProcessWithReplacementCharacters) {
+    const QString python = QStandardPaths::findExecutable("python3", {"/usr/bin", "/bin"});
+    if (python.isEmpty())
+        GTEST_SKIP() << "no python3 to rename itself";
+    // PR_SET_NAME (15): an invalid byte and an escape character, as any process may choose.
+    QProcess child;
+    child.start(python, {"-c", "import ctypes, sys\n"
+                               "ctypes.CDLL(None).prctl(15, b'bad\\xffname\\x1b', 0, 0, 0)\n"
+                               "print(flush=True)\n"
+                               "sys.stdin.read()"});
+    ASSERT_TRUE(child.waitForReadyRead(10000));
+    const ProcessDetails details = resolve(qint32(child.processId()));
+    child.closeWriteChannel();
+    // Kept raw: the views escape the control character when they show it.
+    EXPECT_EQ(details.name, QStringLiteral("bad\uFFFDname\x1b"));
+    EXPECT_TRUE(child.waitForFinished());
 }
 
 TEST(ProcessWorkingDirectoryResolver, CutsALongCommandLineAtFourKibibytes) {

@@ -21,7 +21,8 @@ public:
         : m_answer(std::move(answer))
         , m_calls(calls) {}
 
-    QCoro::Task<CommandRunResult> run(QString executablePath, QStringList arguments) override {
+    QCoro::Task<CommandRunResult> run(QString executablePath, QStringList arguments,
+                                      std::chrono::milliseconds) override {
         m_calls.append({executablePath, arguments});
         co_return CommandRunResult(m_answer);
     }
