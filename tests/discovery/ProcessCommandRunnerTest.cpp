@@ -63,6 +63,8 @@ TEST(ProcessCommandRunner, RunsTheChildToItsEndAndKeepsAllItPrinted) {
         // Far more than a pipe holds, on both streams at once: completes only if both are drained.
         {"hundreds of kilobytes", sh, "seq 1 60000; echo one >&2; seq 1 30000 >&2; seq 60001 120000; echo two >&2",
          CommandResult{0, numberLines(1, 120000), "one\n" + numberLines(1, 30000) + "two\n"}},
+        {"megabytes, joined on a worker thread", sh, "seq 1 400000; seq 1 1000 >&2",
+         CommandResult{0, numberLines(1, 400000), numberLines(1, 1000)}},
         {"bytes that are not UTF-8", sh, R"(printf '\377\200ok\000\n'; printf '\376' >&2)",
          CommandResult{0, QByteArray("\xff\x80ok\0\n", 6), "\xfe"}},
         {"ended by SIGTERM, reported as shells do", sh, "kill -TERM $$", CommandResult{128 + 15, {}, {}}},
