@@ -77,16 +77,15 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
             json = true;
         else if (argument == QLatin1String("--ui-test-host"))
             options.uiTestHostEnabled = true;
-    }
-    else if (argument == QLatin1String("--ui-test-kill-permission-denied")) {
-        options.uiTestScenario = UITestScenario::killPermissionDenied;
+        else if (argument == QLatin1String("--ui-test-kill-permission-denied"))
+            options.uiTestScenario = UITestScenario::killPermissionDenied;
         else if (const QtOption qt = qtOption(argument); qt != QtOption::none) {
             if (qt == QtOption::withValue && ++i == arguments.size())
                 return QStringLiteral("option '%1' needs a value").arg(argument);
-        }
-        else if (argument.startsWith(u'-') && argument.size() > 1) return QStringLiteral("unknown option '%1'")
-            .arg(argument);
-        else return QStringLiteral("unexpected argument '%1'").arg(argument);
+        } else if (argument.startsWith(u'-') && argument.size() > 1)
+            return QStringLiteral("unknown option '%1'").arg(argument);
+        else
+            return QStringLiteral("unexpected argument '%1'").arg(argument);
     }
 
     // Asking for help is always answered, whatever else the line holds.

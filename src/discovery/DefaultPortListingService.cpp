@@ -59,8 +59,10 @@ QCoro::Task<PortListingResult> DefaultPortListingService::listPorts(PortRange ra
         QtConcurrent::run([parser = m_parser, output = std::move(run).value().standardOutput, range] {
             return entriesInRange(parser, output, range);
         });
-    QList<PortEntry> entries = co_await parsing;
-    co_return entries;
+    co_await parsing;
+    // Taken rather than copied: the future's copy would otherwise be the last one, freed on this thread
+    // once the store has let go of the listing, hundreds of thousands of strings at once.
+    co_return parsing.takeResult();
 }
 
 } // namespace quaystone

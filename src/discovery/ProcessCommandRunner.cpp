@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
 
 #include <coroutine>
 #include <optional>
@@ -19,6 +21,26 @@ namespace {
 
 // How long a killed child may take to be reaped when the application quits or the runner goes.
 constexpr int reapWaitMs = 5000;
+
+// Output beyond this is joined on a worker thread; below it, the thread hop costs more than the copy.
+constexpr qsizetype joinOnWorkerBytes = 1 << 20;
+
+qsizetype totalSize(const QList<QByteArray> &chunks) {
+    qsizetype size = 0;
+    for (const QByteArray &chunk : chunks)
+        size += chunk.size();
+    return size;
+}
+
+QByteArray joined(const QList<QByteArray> &chunks) {
+    if (chunks.size() == 1)
+        return chunks.first();
+    QByteArray whole;
+    whole.reserve(totalSize(chunks));
+    for (const QByteArray &chunk : chunks)
+        whole.append(chunk);
+    return whole;
+}
 
 // QProcess looks a bare name up in PATH; anchoring it to the current directory keeps it a path.
 QString explicitPath(const QString &path) {
@@ -150,6 +172,14 @@ QCoro::Task<CommandRunResult> ProcessCommandRunner::run(QString executablePath, 
         if (::getppid() != parent)
             ::_exit(127);
     });
+    // Taken as it arrives, a pipe's worth at a time, and joined at the end: reading tens of megabytes out
+    // of QProcess's buffer at once, or growing one array by copying, would hold the event loop.
+    QList<QByteArray> standardOutput;
+    QList<QByteArray> standardError;
+    connect(&process, &QProcess::readyReadStandardOutput, &process,
+            [&] { standardOutput.append(process.readAllStandardOutput()); });
+    connect(&process, &QProcess::readyReadStandardError, &process,
+            [&] { standardError.append(process.readAllStandardError()); });
     process.start(QIODevice::ReadOnly);
 
     QTimer deadline;
@@ -174,9 +204,22 @@ QCoro::Task<CommandRunResult> ProcessCommandRunner::run(QString executablePath, 
     CommandResult result;
     result.terminationStatus =
         process.exitStatus() == QProcess::CrashExit ? 128 + process.exitCode() : process.exitCode();
-    result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
-    co_return result;
+    standardOutput.append(process.readAllStandardOutput());
+    standardError.append(process.readAllStandardError());
+    if (totalSize(standardOutput) + totalSize(standardError) < joinOnWorkerBytes) {
+        result.standardOutput = joined(standardOutput);
+        result.standardError = joined(standardError);
+        co_return result;
+    }
+    QFuture<CommandResult> joining = QtConcurrent::run(
+        [result = std::move(result), out = std::move(standardOutput), err = std::move(standardError)]() mutable {
+            result.standardOutput = joined(out);
+            result.standardError = joined(err);
+            return std::move(result);
+        });
+    co_await joining;
+    // Taken rather than copied out of the future, whose last reference would free the bytes here.
+    co_return joining.takeResult();
 }
 
 } // namespace quaystone

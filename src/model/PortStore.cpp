@@ -1,6 +1,7 @@
 #include "PortStore.h"
 
 #include "model/AdministratorStopping.h"
+#include "model/BackgroundRelease.h"
 #include "model/PortListing.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
@@ -11,6 +12,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <optional>
 #include <tuple>
 
 namespace quaystone {
@@ -34,32 +36,35 @@ auto orderKey(const PortEntryID &id) {
 }
 
 // Whether a list holds an id, for lists of any length. Passes and kills publish lists in display
-// order, which a binary search reads without building anything; other lists (seeded ones) are
-// hashed once.
+// order, where a binary search finds an id without building anything; a list out of that order (a
+// seeded one) is hashed, once, the first time the search misses.
 class IdLookup {
 public:
     explicit IdLookup(const QList<PortEntry> &list)
-        : m_list(list)
-        , m_sorted(std::is_sorted(list.cbegin(), list.cend(), displayOrderLess)) {
-        if (m_sorted)
-            return;
-        m_ids.reserve(list.size());
-        for (const PortEntry &entry : list)
-            m_ids.insert(entry.id());
-    }
+        : m_list(list) {}
 
     bool contains(const PortEntryID &id) const {
-        if (!m_sorted)
-            return m_ids.contains(id);
+        // On a list out of order the search may miss an id that is there, but never finds one that is not.
         const auto it = std::lower_bound(m_list.cbegin(), m_list.cend(), orderKey(id),
                                          [](const PortEntry &e, const auto &key) { return orderKey(e.id()) < key; });
-        return it != m_list.cend() && it->id() == id;
+        if (it != m_list.cend() && it->id() == id)
+            return true;
+        if (!m_sorted)
+            m_sorted = std::is_sorted(m_list.cbegin(), m_list.cend(), displayOrderLess);
+        if (*m_sorted)
+            return false;
+        if (m_ids.isEmpty()) {
+            m_ids.reserve(m_list.size());
+            for (const PortEntry &entry : m_list)
+                m_ids.insert(entry.id());
+        }
+        return m_ids.contains(id);
     }
 
 private:
     const QList<PortEntry> &m_list;
-    bool m_sorted;
-    QSet<PortEntryID> m_ids;
+    mutable std::optional<bool> m_sorted;
+    mutable QSet<PortEntryID> m_ids;
 };
 
 RowError rowErrorFor(ProcessKillOutcome outcome) {
@@ -110,7 +115,8 @@ void PortStore::setSelectedEntryID(std::optional<PortEntryID> id) {
 }
 
 void PortStore::setEntries(QList<PortEntry> entries) {
-    m_entries = std::move(entries);
+    std::swap(m_entries, entries);
+    releaseInBackground(std::move(entries));
     Q_EMIT changed();
 }
 
@@ -164,7 +170,7 @@ QCoro::Task<> PortStore::performRefresh() {
         co_return;
     }
 
-    const QList<PortEntry> previous = m_entries;
+    QList<PortEntry> previous = m_entries;
     QList<PortEntry> resolved = co_await resolveWorkingDirectories(std::move(listing).value());
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
@@ -177,6 +183,7 @@ QCoro::Task<> PortStore::performRefresh() {
     m_freedPorts.removeIf([&](const auto &freed) { return freed.value() < listingStart; });
     setEntries(std::move(resolved));
     reconcileSelection(previous, m_entries);
+    releaseInBackground(std::move(previous));
     setLastUpdatedAt(m_now());
     if (m_refreshFailure)
         setRefreshFailure(std::nullopt);
@@ -218,6 +225,7 @@ QCoro::Task<QList<PortEntry>> PortStore::resolveWorkingDirectories(QList<PortEnt
             slice.restart();
         }
     }
+    releaseInBackground(std::move(listing));
     co_return result;
 }
 
@@ -260,13 +268,13 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
     if (index < 0)
         co_return;
-    if (!m_entries[index].hasProcess()) {
+    if (!m_entries.at(index).hasProcess()) {
         // pid 0 is no process: signalling it would reach a whole process group.
         co_await stopAsAdministrator(id);
         co_return;
     }
-    const qint32 pid = m_entries[index].pid();
-    const std::optional<quint64> startTime = m_entries[index].startTime();
+    const qint32 pid = m_entries.at(index).pid();
+    const std::optional<quint64> startTime = m_entries.at(index).startTime();
 
     QList<PortEntry> affected;
     QList<PortEntry> remaining;
@@ -347,7 +355,7 @@ void PortStore::moveSelection(int step) {
         return;
     }
     const qsizetype target = std::clamp<qsizetype>(i + step, 0, m_entries.size() - 1);
-    setSelectedEntryID(m_entries[target].id());
+    setSelectedEntryID(m_entries.at(target).id());
 }
 
 void PortStore::selectPrevious() {

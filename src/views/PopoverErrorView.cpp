@@ -38,7 +38,8 @@ PopoverErrorView::PopoverErrorView(const QString &description, int width, QWidge
     line->setFont(popoverFont(13, QFont::Normal));
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QPalette palette = line->palette();
-    palette.setColor(QPalette::WindowText, toneColour(palette, TextTone::secondary));
+    // On the popover's base colour a label draws with the Text role.
+    palette.setColor(QPalette::Text, toneColour(palette, TextTone::secondary));
     line->setPalette(palette);
     // A layout asks a wrapped label for its height at a guessed width; the popover's width is fixed.
     line->setFixedHeight(line->heightForWidth(width - 2 * margin));

@@ -1,6 +1,7 @@
 #include "PortListView.h"
 
 #include "PortRowView.h"
+#include "model/BackgroundRelease.h"
 
 #include <QScrollBar>
 
@@ -31,7 +32,7 @@ PortListView::~PortListView() = default;
 
 void PortListView::setRows(Rows rows) {
     const bool selectionMoved = rows.selectedEntryID != m_rows.selectedEntryID;
-    m_rows = std::move(rows);
+    releaseInBackground(std::exchange(m_rows, std::move(rows)).entries);
 
     // Built rows whose entry is still listed are kept under their new index; a press on one
     // of them must survive the render.
@@ -45,7 +46,7 @@ void PortListView::setRows(Rows rows) {
     m_offsets[0] = 0;
     qsizetype selectedIndex = -1;
     for (qsizetype i = 0; i < m_rows.entries.size(); ++i) {
-        const PortEntry &entry = m_rows.entries[i];
+        const PortEntry &entry = m_rows.entries.at(i);
         const PortEntryID id = entry.id();
         const bool hasError = m_rows.rowErrors.contains(id);
         m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + heights.of(PortRowView::hasDetailLine(entry), hasError);
@@ -69,7 +70,7 @@ void PortListView::setRows(Rows rows) {
     placeRows();
     // Rows just built already have these inputs, and then nothing changes.
     for (const auto &[index, row] : m_builtRows) {
-        const PortEntry &entry = m_rows.entries[index];
+        const PortEntry &entry = m_rows.entries.at(index);
         row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()));
     }
 }
@@ -139,7 +140,7 @@ std::optional<RowError> PortListView::rowErrorOf(PortEntryID id) const {
 }
 
 PortRowView *PortListView::buildRow(qsizetype index) {
-    const PortEntry &entry = m_rows.entries[index];
+    const PortEntry &entry = m_rows.entries.at(index);
     const PortEntryID id = entry.id();
     auto *row = new PortRowView(
         entry, m_rows.selectedEntryID == id, rowErrorOf(id), [select = m_select, id] { select(id); },
