@@ -33,15 +33,22 @@ class FakeResolver : public WorkingDirectoryResolving {
 public:
     QCoro::Task<ProcessDetails> resolve(qint32 pid) override {
         pids.append(pid);
-        ProcessDetails details;
+        ProcessDetails details = detailsOf(pid);
         // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a braced initialiser.
         if (held)
             details.workingDirectory = co_await pending.next();
-        else
-            details.workingDirectory = directories.value(pid, std::nullopt);
+        co_return details;
+    }
+
+    ProcessDetails detailsOf(qint32 pid) const {
+        ProcessDetails details;
+        // Not value(pid, std::nullopt): GCC 12 with sanitizers warns that the empty default's
+        // string may be read uninitialised.
+        if (const auto it = directories.constFind(pid); it != directories.cend())
+            details.workingDirectory = *it;
         if (startTimes.contains(pid))
             details.startTime = startTimes.value(pid);
-        co_return details;
+        return details;
     }
 
     bool held = false;
