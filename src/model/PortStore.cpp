@@ -175,7 +175,7 @@ QCoro::Task<> PortStore::performRefresh() {
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
     resolved.removeIf([&](const PortEntry &e) {
-        return m_suppressedPIDs.contains(e.pid()) || isStoppedBefore(e, listingStart) ||
+        return m_suppressedPIDs.contains(e.pid()) || isStoppedSince(e, listingStart) ||
                m_freedPorts.value(e.port(), 0) > listingStart;
     });
     // Every later listing begins after these outcomes, so they hide nothing any more.
@@ -190,7 +190,7 @@ QCoro::Task<> PortStore::performRefresh() {
     setRefreshState(RefreshState::loaded);
 }
 
-bool PortStore::isStoppedBefore(const PortEntry &entry, quint64 listingStart) const {
+bool PortStore::isStoppedSince(const PortEntry &entry, quint64 listingStart) const {
     // A row whose start time could not be read is most likely the stopped process, read after
     // it ended; one with another start time is a new process that was given the same pid.
     return std::any_of(m_stoppedProcesses.cbegin(), m_stoppedProcesses.cend(), [&](const StoppedProcess &p) {

@@ -97,7 +97,7 @@ private:
     void reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current);
     void moveSelection(int step);
 
-    bool isStoppedBefore(const PortEntry &entry, quint64 listingStart) const;
+    bool isStoppedSince(const PortEntry &entry, quint64 listingStart) const;
 
     void setEntries(QList<PortEntry> entries);
     void setRefreshState(RefreshState state);

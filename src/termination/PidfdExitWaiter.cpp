@@ -26,12 +26,50 @@ bool hasExited(int pidfd) {
     return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLIN | POLLHUP)) != 0;
 }
 
-// Suspends the task and leaves its handle where a wake-up finds it.
-struct Suspended {
-    std::shared_ptr<std::coroutine_handle<>> slot;
-    bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> awaiting) noexcept { *slot = awaiting; }
-    void await_resume() const noexcept {}
+// The timer and the pidfd's notifier of one wait, and the task they wake. Built outside the
+// coroutine: GCC 12 destroys lambda captures in a coroutine frame twice.
+class WakeSources {
+public:
+    explicit WakeSources(int pidfd) {
+        // A coarse timer may fire up to 5% early; the caller checks the clock all the same.
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setSingleShot(true);
+        QObject::connect(&m_timer, &QTimer::timeout, &m_timer, [this] { wake(); });
+        if (pidfd >= 0) {
+            m_notifier = std::make_unique<QSocketNotifier>(pidfd, QSocketNotifier::Read);
+            QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { wake(); });
+        }
+    }
+
+    // Suspends the task until the pidfd is readable or the time is up.
+    auto wakeAfter(std::chrono::milliseconds timeout) {
+        struct Awaiter {
+            WakeSources *sources;
+            std::chrono::milliseconds timeout;
+            bool await_ready() const noexcept { return false; }
+            void await_suspend(std::coroutine_handle<> awaiting) {
+                sources->m_waiting = awaiting;
+                sources->m_timer.start(timeout);
+            }
+            void await_resume() const noexcept {}
+        };
+        return Awaiter{this, timeout};
+    }
+
+private:
+    // The task resumes from a queued call on the application, so that it may destroy the timer
+    // and the notifier without doing so inside their own signal. Whichever of the two comes first
+    // wakes it; the other finds nobody waiting.
+    void wake() {
+        m_timer.stop();
+        if (const std::coroutine_handle<> waiting = std::exchange(m_waiting, nullptr))
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [waiting] { waiting.resume(); }, Qt::QueuedConnection);
+    }
+
+    QTimer m_timer;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::coroutine_handle<> m_waiting;
 };
 
 } // namespace
@@ -39,27 +77,7 @@ struct Suspended {
 QCoro::Task<bool> PidfdExitWaiter::waitForExit(const ProcessHandle &process, quint64 nanoseconds) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::nanoseconds(nanoseconds);
-
-    // The task resumes from a queued call on the application, so that it may destroy the timer
-    // and the notifier that woke it without doing so inside their own signal. Whichever of the two
-    // comes first wakes it; the later one finds the slot empty.
-    auto waiting = std::make_shared<std::coroutine_handle<>>();
-    const auto wake = [waiting] {
-        if (const std::coroutine_handle<> awaiting = std::exchange(*waiting, nullptr))
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [awaiting] { awaiting.resume(); }, Qt::QueuedConnection);
-    };
-    QTimer timer;
-    // A coarse timer may fire up to 5% early; the clock is checked again all the same.
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &timer, wake);
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (process.hasPidfd()) {
-        notifier = std::make_unique<QSocketNotifier>(process.pidfd(), QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), wake);
-    }
-
+    const auto sources = std::make_unique<WakeSources>(process.pidfd());
     for (;;) {
         if (process.hasPidfd() && hasExited(process.pidfd()))
             co_return true;
@@ -69,9 +87,7 @@ QCoro::Task<bool> PidfdExitWaiter::waitForExit(const ProcessHandle &process, qui
         // Rounded up, so that no single wait ends before the deadline; a long wait is served in
         // pieces because the timer takes an int of milliseconds.
         const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-        timer.start(std::min(remaining, std::chrono::milliseconds(std::numeric_limits<int>::max())));
-        co_await Suspended{waiting};
-        timer.stop();
+        co_await sources->wakeAfter(std::min(remaining, std::chrono::milliseconds(std::numeric_limits<int>::max())));
     }
 }
 

@@ -42,15 +42,24 @@ public:
         spent.start();
         while (std::chrono::nanoseconds(spent.nsecsElapsed()) < cost) {
         }
-        ProcessDetails read = details.value(pid);
+        ProcessDetails read = detailsOf(pid);
         // Awaited in a statement of its own: GCC 12 miscompiles co_await inside a braced initialiser.
         if (held)
             read.workingDirectory = co_await pending.next();
-        else if (!read.workingDirectory)
-            read.workingDirectory = directories.value(pid, std::nullopt);
+        co_return read;
+    }
+
+    ProcessDetails detailsOf(qint32 pid) const {
+        ProcessDetails read;
+        if (const auto it = details.constFind(pid); it != details.cend())
+            read = *it;
+        // Not value(pid, std::nullopt): GCC 12 with sanitizers warns that the empty default's
+        // string may be read uninitialised.
+        if (const auto it = directories.constFind(pid); !read.workingDirectory && it != directories.cend())
+            read.workingDirectory = *it;
         if (startTimes.contains(pid))
             read.startTime = startTimes.value(pid);
-        co_return read;
+        return read;
     }
 
     bool held = false;

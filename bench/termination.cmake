@@ -1,0 +1,1 @@
+quaystone_add_bench(bench_process_kill SOURCES ProcessKillBench.cpp LIBS quaystone_core)
