@@ -69,7 +69,9 @@ struct FrontEnd {
     FrontEnd()
         : store(std::make_unique<FixedListing>(), std::make_unique<FixedResolver>(), std::make_unique<NoKiller>())
         , config(std::make_unique<NoLaunchAtLogin>()) {
-        auto popoverOwned = std::make_unique<PopoverWindow>(store, [] { return QRect(900, 0, 24, 24); });
+        auto popoverOwned = std::make_unique<PopoverWindow>(store, [] {
+            return PopupAnchor{QRect(900, 0, 24, 24), std::nullopt};
+        });
         popover = popoverOwned.get();
         controller =
             std::make_unique<MenuBarController>(config, store, std::move(popoverOwned), std::make_unique<NoMenu>());

@@ -7,7 +7,10 @@
 #include "support/StoreFakes.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QSignalSpy>
+#include <QStyleHints>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -20,7 +23,9 @@ namespace {
 struct FrontEnd {
     explicit FrontEnd(bool launchAtLogin = false, bool serviceRefuses = false)
         : config(std::make_unique<FakeLaunchAtLogin>(launchAtLogin, serviceRefuses)) {
-        auto popoverOwned = std::make_unique<PopoverWindow>(store, [] { return QRect(600, 0, 24, 24); });
+        auto popoverOwned = std::make_unique<PopoverWindow>(store, [] {
+            return PopupAnchor{QRect(600, 0, 24, 24), std::nullopt};
+        });
         auto itemOwned = std::make_unique<SystemTrayStatusItem>();
         popover = popoverOwned.get();
         item = itemOwned.get();
@@ -60,8 +65,8 @@ TEST(TrayFrontEnd, KeysAndAPressOnTheIconReachTheControllerThroughTheOpenPopup) 
     QTest::mousePress(f.popover, Qt::RightButton, Qt::NoModifier, f.popover->mapFromGlobal(QPoint(612, 12)));
     drainEvents();
     EXPECT_FALSE(f.popover->isVisible());
-    EXPECT_TRUE(f.item->menu().isVisible());
-    f.item->menu().hide();
+    EXPECT_TRUE(f.item->popupMenu().isVisible());
+    f.item->popupMenu().hide();
 }
 
 TEST(TrayFrontEnd, LaunchAtLoginItemKeepsTheCheckMarkTheServiceReports) {
@@ -78,5 +83,97 @@ TEST(TrayFrontEnd, LaunchAtLoginItemKeepsTheCheckMarkTheServiceReports) {
         EXPECT_EQ(item->isChecked(), c.before);
         item->trigger(); // a checkable action flips itself first
         EXPECT_EQ(item->isChecked(), c.after);
+    }
+}
+
+TEST(TrayFrontEnd, MenuKeyEquivalentsWorkWhileTheMenuIsOpen) {
+    const struct {
+        const char *name;
+        bool popupMenu;
+        Qt::Key key;
+        const char *item;
+    } cases[] = {
+        {"tray menu, ctrl+r", false, Qt::Key_R, "Refresh"},
+        {"tray menu, ctrl+q", false, Qt::Key_Q, "Quit Quaystone"},
+        {"popped-up menu, ctrl+r", true, Qt::Key_R, "Refresh"},
+        {"popped-up menu, ctrl+q", true, Qt::Key_Q, "Quit Quaystone"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FrontEnd f;
+        QMenu &menu = c.popupMenu ? f.item->popupMenu() : f.item->menu();
+        QAction *action = nullptr;
+        for (QAction *candidate : menu.actions()) {
+            if (candidate->text() == c.item)
+                action = candidate;
+        }
+        ASSERT_NE(action, nullptr);
+        // The hint the menu shows is the key that works.
+        EXPECT_EQ(action->shortcut(), QKeySequence(Qt::CTRL | c.key));
+        QSignalSpy triggered(action, &QAction::triggered);
+        menu.popup(QPoint(600, 30));
+        ASSERT_TRUE(spinUntil([&] { return menu.isVisible(); }));
+        QTest::keyClick(&menu, c.key, Qt::ControlModifier);
+        drainEvents();
+        EXPECT_EQ(triggered.count(), 1);
+        EXPECT_FALSE(menu.isVisible());
+    }
+}
+
+TEST(TrayFrontEnd, APressOnTheIconRightAfterTheOpeningClickLeavesThePopupOpen) {
+    QStyleHints *hints = QGuiApplication::styleHints();
+    const int savedInterval = hints->mouseDoubleClickInterval();
+    const struct {
+        const char *name;
+        int intervalMs;
+        QPoint at;
+        bool shownAfter;
+    } cases[] = {
+        {"on the icon, within the interval", 60000, {612, 12}, true},
+        {"on the icon, after the interval", 0, {612, 12}, false},
+        {"elsewhere, within the interval", 60000, {100, 500}, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        hints->setMouseDoubleClickInterval(c.intervalMs);
+        FrontEnd f;
+        f.openPopup();
+        QTest::mousePress(f.popover, Qt::LeftButton, Qt::NoModifier, f.popover->mapFromGlobal(c.at));
+        drainEvents();
+        EXPECT_EQ(f.popover->isVisible(), c.shownAfter);
+        f.popover->dismiss();
+    }
+    hints->setMouseDoubleClickInterval(savedInterval);
+}
+
+TEST(TrayFrontEnd, EachOpenRunsTheListingOnce) {
+    const struct {
+        const char *name;
+        std::optional<PortListingResult> before; // the outcome of an earlier open, if any
+    } cases[] = {
+        {"first open", std::nullopt},
+        {"after a listing", QList<PortEntry>{PortEntry(10, 3000, "vite")}},
+        {"after a failed first listing", ListingError{}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        FrontEnd f;
+        f.listing->held = true;
+        if (c.before) {
+            f.controller->showPorts();
+            ASSERT_TRUE(spinUntil([&] { return f.listing->pending.waiting() == 1; }));
+            f.listing->pending.complete(*c.before);
+            f.controller->closePopover();
+            drainEvents();
+            f.listing->ranges.clear();
+        }
+        f.controller->showPorts();
+        drainEvents();
+        EXPECT_EQ(f.listing->ranges.size(), 1);
+        // The open's listing still ends, and owes no second pass.
+        f.listing->pending.complete(QList<PortEntry>{});
+        drainEvents();
+        EXPECT_EQ(f.listing->ranges.size(), 1);
+        EXPECT_FALSE(f.store.isRefreshing());
     }
 }
