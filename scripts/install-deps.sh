@@ -14,6 +14,11 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     # end-to-end and screenshot tooling
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
+    # tray hosts of the end-to-end tests: a StatusNotifierWatcher in Python over Gio, and a
+    # Wayland compositor with Qt's Wayland platform plugin
+    python3-gi gir1.2-glib-2.0 weston qt6-wayland
+    # the app's own watch for an XEmbed tray (xcb)
+    libxcb1-dev
     # fonts so that text renders in screenshots and under Xvfb
     fonts-dejavu-core
 )

@@ -168,7 +168,8 @@ xsession_wait_window() { # XDOTOOL-SEARCH-ARGUMENT...
     xsession_wait_for xsession_window "$@" >/dev/null && xsession_window "$@"
 }
 
-# Prints the app's tray icon: its visible window that is not the popup.
+# Prints the app's tray icon, or its menu where it has no icon window (StatusNotifierItem): its
+# visible window that is not the popup.
 xsession_tray_icon() {
     local id
     for id in $(xdotool search --onlyvisible --class quaystone 2>/dev/null); do
@@ -180,6 +181,7 @@ xsession_tray_icon() {
 }
 
 xsession_popup() { xsession_window --name "$XSESSION_POPUP_TITLE"; }
+xsession_app_menu() { xsession_tray_icon; }
 xsession_no_popup() { ! xsession_popup >/dev/null; }
 
 # Clicks the middle of a window.
