@@ -145,12 +145,17 @@ xsession_require_sni() {
 
 xsession_sni() { "$XSESSION_PYTHON" "$XSESSION_SNI" "$@"; }
 
-# Starts the minimal StatusNotifierWatcher, which also says that a host is registered; its
-# output (one line per registered item) goes to $XSESSION_DIR/watcher.log, new for each start.
+# Starts the minimal StatusNotifierWatcher, which also says that a host is registered, and waits
+# until it owns its name; its output (one line per registered item) goes to
+# $XSESSION_DIR/watcher.log, new for each start.
 xsession_start_sni_watcher() {
     "$XSESSION_PYTHON" "$XSESSION_SNI" watch >"$XSESSION_DIR/watcher.log" 2>&1 &
     XSESSION_WATCHER_PID=$!
     xsession_track "$XSESSION_WATCHER_PID"
+    xsession_wait_for grep -q '^watcher ready' "$XSESSION_DIR/watcher.log" || {
+        echo "$(basename "$0"): the StatusNotifierWatcher did not start: $(cat "$XSESSION_DIR/watcher.log")" >&2
+        return 1
+    }
 }
 
 # Prints the bus name of the item the running watcher saw registered last.

@@ -40,8 +40,10 @@ PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
         // Nothing grabs the pointer there, so a click elsewhere shows only as the app losing
         // activation.
         connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state != Qt::ApplicationActive && isVisible())
+            if (state != Qt::ApplicationActive && isVisible()) {
+                qCDebug(lcPopup) << "closing: the app lost activation";
                 dismiss();
+            }
         });
     }
 }
@@ -68,7 +70,9 @@ void PopoverWindow::present() {
 
 void PopoverWindow::dismiss() {
     m_dismissalGuard.clear();
+    m_hiding = true;
     hide();
+    m_hiding = false;
 }
 
 void PopoverWindow::setKeyHandler(KeyHandler handler) {
@@ -91,8 +95,11 @@ bool PopoverWindow::isInThisWindow(QObject *object) const {
 }
 
 bool PopoverWindow::event(QEvent *event) {
-    if (event->type() == QEvent::WindowDeactivate && isVisible())
+    // Hiding deactivates the window too; that is no reason to close it again.
+    if (event->type() == QEvent::WindowDeactivate && isVisible() && !m_hiding) {
+        qCDebug(lcPopup) << "closing: the popup lost focus";
         dismiss();
+    }
     return QWidget::event(event);
 }
 

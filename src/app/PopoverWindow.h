@@ -52,6 +52,7 @@ private:
 
     AnchorSource m_anchorSource;
     std::optional<std::chrono::steady_clock::time_point> m_presentedAt;
+    bool m_hiding = false;
     KeyHandler m_keyHandler;
     IconPressHandler m_iconPressHandler;
     DismissalGuard m_dismissalGuard;

@@ -69,7 +69,7 @@ xsession_start_app_on_bus "$binary"
 sleep 3
 kill -0 "$XSESSION_APP_PID" 2>/dev/null || fail "the app exited without a tray"
 
-xsession_start_sni_watcher
+xsession_start_sni_watcher || fail "no watcher"
 xsession_wait_for xsession_sni_item >/dev/null || fail "the item did not register within 10 s of the watcher"
 item=$(xsession_sni_item)
 echo "tray_late_sni: late watcher: item $item registered"
@@ -103,7 +103,7 @@ popup_geometry >/dev/null || fail "Show Ports opened no popup"
 close_popup
 
 xsession_stop "$XSESSION_WATCHER_PID"
-xsession_start_sni_watcher
+xsession_start_sni_watcher || fail "no watcher"
 xsession_wait_for xsession_sni_item >/dev/null || fail "the item did not register again with the restarted watcher"
 item=$(xsession_sni_item)
 echo "tray_late_sni: restarted watcher: item $item registered"
