@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # An XEmbed tray that starts after the app, and one that restarts: under a virtual X server and
 # a private session bus without any StatusNotifierItem host, start the built binary, start
-# trayer 3 s later and check that the icon is embedded in it and opens the popup under itself;
-# then end trayer, start it again, and check the same once more. Exit 77 (skipped) when a tool
+# trayer 3 s later and check that the icon is embedded in it, opens the popup under itself, and
+# that a double click leaves the popup open; then end trayer, start it again, and check the same
+# once more. Exit 77 (skipped) when a tool
 # is missing.
 #
 # Usage: tray_late_xembed.sh PATH-TO-quaystone
@@ -55,6 +56,13 @@ check_icon() { # WHEN
     sleep 1 # past the double-click interval
     xdotool click 1
     xsession_wait_for xsession_no_popup || fail "$1: a second click did not close the popup"
+    sleep 1
+    xdotool click --repeat 2 --delay 100 1
+    xsession_wait_window --name "$XSESSION_POPUP_TITLE" >/dev/null || fail "$1: a double click opened no popup"
+    sleep 1 # a popup closed by the second click would be gone by now
+    xsession_popup >/dev/null || fail "$1: a double click closed the popup it opened"
+    xdotool key Escape
+    xsession_wait_for xsession_no_popup || fail "$1: Escape did not close the popup"
 }
 
 xsession_init
