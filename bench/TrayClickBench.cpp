@@ -97,6 +97,8 @@ struct FrontEnd {
     std::unique_ptr<MenuBarController> controller;
 };
 
+// Opens the popup. Each benchmark closes it with closePopover(), not with a second click: a
+// click this soon after the opening one counts as the second half of a double click.
 void click(MenuBarController &controller) {
     controller.handleStatusItemClick(TrayActivation::primary, Qt::NoModifier);
 }
@@ -111,7 +113,7 @@ void BM_FirstClickToPopupOnScreen(benchmark::State &state) {
         frontEnd->waitForPopupOnScreen();
         state.PauseTiming();
         frontEnd->settle();
-        click(*frontEnd->controller);
+        frontEnd->controller->closePopover();
         frontEnd.reset();
         QCoreApplication::processEvents();
         state.ResumeTiming();
@@ -126,7 +128,7 @@ void BM_ClickToPopupOnScreen(benchmark::State &state) {
         frontEnd.waitForPopupOnScreen();
         state.PauseTiming();
         frontEnd.settle();
-        click(*frontEnd.controller);
+        frontEnd.controller->closePopover();
         QCoreApplication::processEvents();
         state.ResumeTiming();
     }
@@ -141,7 +143,7 @@ void BM_ClickToRefreshedList(benchmark::State &state) {
         frontEnd.waitForPopupOnScreen();
         frontEnd.settle();
         state.PauseTiming();
-        click(*frontEnd.controller);
+        frontEnd.controller->closePopover();
         QCoreApplication::processEvents();
         state.ResumeTiming();
     }
