@@ -3,7 +3,7 @@
 # a private session bus without any StatusNotifierItem host, start the built binary, start
 # trayer 3 s later and check that the icon is embedded in it, opens the popup under itself, and
 # that a double click leaves the popup open; then end trayer, start it again, and check the same
-# once more. Exit 77 (skipped) when a tool
+# once more; finally quit with Ctrl+Q from the icon's open menu. Exit 77 (skipped) when a tool
 # is missing.
 #
 # Usage: tray_late_xembed.sh PATH-TO-quaystone
@@ -65,6 +65,17 @@ check_icon() { # WHEN
     xsession_wait_for xsession_no_popup || fail "$1: Escape did not close the popup"
 }
 
+# The menu is the app's one visible window besides its icon and the popup.
+xsession_app_menu_open() {
+    local id
+    for id in $(xdotool search --onlyvisible --class quaystone 2>/dev/null); do
+        [ "$id" = "$icon" ] && continue
+        [[ "$(xdotool getwindowname "$id")" =~ $XSESSION_POPUP_TITLE ]] && continue
+        return 0
+    done
+    return 1
+}
+
 xsession_init
 xsession_start_xvfb || exit 1
 xsession_start_app_on_bus "$binary"
@@ -80,5 +91,13 @@ xsession_wait_for eval '! embedded_icon >/dev/null' || fail "the icon outlived i
 xsession_start_trayer || fail "trayer did not start again"
 check_icon "restarted trayer"
 kill -0 "$XSESSION_APP_PID" 2>/dev/null || fail "the app exited"
+
+# The menu's key hints work while it is open: Ctrl+Q in the icon's menu ends the app.
+icon=$(embedded_icon)
+eval "$(xdotool getwindowgeometry --shell "$icon")"
+xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+xsession_wait_for xsession_app_menu_open || fail "a right click on the icon opened no menu"
+xdotool key ctrl+q
+xsession_wait_for eval '! kill -0 "$XSESSION_APP_PID" 2>/dev/null' || fail "Ctrl+Q in the open menu did not quit"
 
 echo "tray_late_xembed: ok"
