@@ -95,6 +95,7 @@ kill -0 "$XSESSION_APP_PID" 2>/dev/null || fail "the app exited"
 # The menu's key hints work while it is open: Ctrl+Q in the icon's menu ends the app.
 icon=$(embedded_icon)
 eval "$(xdotool getwindowgeometry --shell "$icon")"
+sleep 0.5 # the X server ends the closed popup's pointer grab
 xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
 xsession_wait_for xsession_app_menu_open || fail "a right click on the icon opened no menu"
 xdotool key ctrl+q
