@@ -7,6 +7,7 @@
 #include "support/StoreFakes.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QSignalSpy>
@@ -23,12 +24,13 @@ namespace {
 struct FrontEnd {
     explicit FrontEnd(bool launchAtLogin = false, bool serviceRefuses = false)
         : config(std::make_unique<FakeLaunchAtLogin>(launchAtLogin, serviceRefuses)) {
-        auto popoverOwned = std::make_unique<PopoverWindow>(store, [] {
-            return PopupAnchor{QRect(600, 0, 24, 24), std::nullopt};
-        });
         auto itemOwned = std::make_unique<SystemTrayStatusItem>();
-        popover = popoverOwned.get();
         item = itemOwned.get();
+        // An icon in a top panel, unless a test asks for the tray item's own anchor.
+        auto popoverOwned = std::make_unique<PopoverWindow>(store, [this] {
+            return anchorAtItem ? item->anchor() : PopupAnchor{QRect(600, 0, 24, 24), std::nullopt};
+        });
+        popover = popoverOwned.get();
         controller = std::make_unique<MenuBarController>(config, store, std::move(popoverOwned), std::move(itemOwned));
         controller->configure();
         listing->answer = QList<PortEntry>{PortEntry(10, 3000, "vite"), PortEntry(20, 8080, "python3")};
@@ -47,6 +49,7 @@ struct FrontEnd {
     PortStore store{std::move(listingOwned), std::make_unique<FakeResolver>(), std::make_unique<FakeKiller>()};
     PopoverWindow *popover = nullptr;
     SystemTrayStatusItem *item = nullptr;
+    bool anchorAtItem = false;
     std::unique_ptr<MenuBarController> controller;
 };
 
@@ -176,4 +179,22 @@ TEST(TrayFrontEnd, EachOpenRunsTheListingOnce) {
         EXPECT_EQ(f.listing->ranges.size(), 1);
         EXPECT_FALSE(f.store.isRefreshing());
     }
+}
+
+TEST(TrayFrontEnd, ShowPortsOpensThePopupWhereTheMenuWasOpenedNotWhereItWasChosen) {
+    // No icon geometry (a StatusNotifierItem host): the pointer on the icon when the menu
+    // opened is the anchor, though "Show Ports" is chosen further down in the menu.
+    FrontEnd f;
+    f.anchorAtItem = true;
+    QCursor::setPos(300, 10);
+    f.item->menu().popup(QPoint(300, 10));
+    ASSERT_TRUE(spinUntil([&] { return f.item->menu().isVisible(); }));
+    QCursor::setPos(330, 60);
+    f.item->menu().actions().at(0)->trigger();
+    f.item->menu().hide();
+    ASSERT_TRUE(spinUntil([&] { return f.popover->isVisible(); }));
+    EXPECT_EQ(f.item->anchor().pointer, QPoint(300, 10));
+    const QRect popup = f.popover->geometry();
+    EXPECT_GT(popup.top(), 10 + pointerAnchorReach);
+    EXPECT_TRUE(popup.left() <= 300 && 300 <= popup.right());
 }
