@@ -16,6 +16,11 @@ packages=(
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
     # stopping another user's listener as administrator, and its end-to-end test
     pkexec polkitd
+    # tray hosts of the end-to-end tests: a StatusNotifierWatcher in Python over Gio, and a
+    # Wayland compositor with Qt's Wayland platform plugin
+    python3-gi gir1.2-glib-2.0 weston qt6-wayland
+    # the app's own watch for an XEmbed tray (xcb)
+    libxcb1-dev
     # fonts so that text renders in screenshots and under Xvfb
     fonts-dejavu-core
     # the package: validators for the desktop entry, metainfo and man page; dpkg-shlibdeps for cpack

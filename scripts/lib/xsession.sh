@@ -9,6 +9,10 @@
 XSESSION_WAIT_SECONDS=${XSESSION_WAIT_SECONDS:-10}
 XSESSION_POPUP_TITLE='^Quaystone Ports$'
 XSESSION_PIDS=()
+# The tray host side of StatusNotifierItem (a minimal watcher, and a host's calls on an item).
+XSESSION_SNI="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../tests/e2e" && pwd)/sni.py"
+# Debian's interpreter: python3-gi is installed for it, not for other pythons on PATH.
+XSESSION_PYTHON=/usr/bin/python3
 
 # Prints the tools that are missing to stderr; fails when there is one.
 xsession_require() {
@@ -94,7 +98,8 @@ xsession_start_trayer() { # [TRAYER-ARGUMENT...]
     local layout=(--edge top --align right --widthtype request --height 24 --transparent false)
     (($#)) && layout=("$@")
     trayer "${layout[@]}" --SetDockType true --SetPartialStrut true >"$XSESSION_DIR/trayer.log" 2>&1 &
-    xsession_track $!
+    XSESSION_TRAYER_PID=$!
+    xsession_track "$XSESSION_TRAYER_PID"
     xsession_wait_for xdotool search --class trayer >/dev/null 2>&1 || {
         echo "$(basename "$0"): the tray host did not start" >&2
         return 1
@@ -113,6 +118,51 @@ xsession_start_tray_app() { # BINARY [VARIABLE=VALUE...]
     xsession_track "$XSESSION_APP_PID"
 }
 
+# Starts the app in normal mode on the caller's session bus, where it may find a
+# StatusNotifierItem host, with its tray and popup debug output on; otherwise as above.
+xsession_start_app_on_bus() { # BINARY [VARIABLE=VALUE...]
+    local binary=$1
+    shift
+    env QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='quaystone.*.debug=true' XDG_CONFIG_HOME="$XSESSION_DIR/config" "$@" \
+        "$binary" >"$XSESSION_DIR/app.log" 2>&1 &
+    XSESSION_APP_PID=$!
+    xsession_track "$XSESSION_APP_PID"
+}
+
+# Ends one tracked process and waits for it.
+xsession_stop() { # PID
+    kill -TERM "$1" 2>/dev/null
+    wait "$1" 2>/dev/null
+    return 0
+}
+
+# True when the python3-gi the StatusNotifierItem helper needs is there; says why not otherwise.
+xsession_require_sni() {
+    "$XSESSION_PYTHON" -c 'import gi; gi.require_version("Gio", "2.0"); from gi.repository import Gio' 2>/dev/null && return 0
+    echo "$(basename "$0"): python3-gi is not installed (scripts/install-deps.sh installs it)" >&2
+    return 1
+}
+
+xsession_sni() { "$XSESSION_PYTHON" "$XSESSION_SNI" "$@"; }
+
+# Starts the minimal StatusNotifierWatcher, which also says that a host is registered, and waits
+# until it owns its name; its output (one line per registered item) goes to
+# $XSESSION_DIR/watcher.log, new for each start.
+xsession_start_sni_watcher() {
+    "$XSESSION_PYTHON" "$XSESSION_SNI" watch >"$XSESSION_DIR/watcher.log" 2>&1 &
+    XSESSION_WATCHER_PID=$!
+    xsession_track "$XSESSION_WATCHER_PID"
+    xsession_wait_for grep -q '^watcher ready' "$XSESSION_DIR/watcher.log" || {
+        echo "$(basename "$0"): the StatusNotifierWatcher did not start: $(cat "$XSESSION_DIR/watcher.log")" >&2
+        return 1
+    }
+}
+
+# Prints the bus name of the item the running watcher saw registered last.
+xsession_sni_item() {
+    awk '$1 == "registered" { name = $2 } END { if (name == "") exit 1; print name }' "$XSESSION_DIR/watcher.log"
+}
+
 # Prints the first visible window that xdotool search finds with these arguments.
 xsession_window() { # XDOTOOL-SEARCH-ARGUMENT...
     xdotool search --onlyvisible "$@" 2>/dev/null | head -n1 | grep .
@@ -123,7 +173,8 @@ xsession_wait_window() { # XDOTOOL-SEARCH-ARGUMENT...
     xsession_wait_for xsession_window "$@" >/dev/null && xsession_window "$@"
 }
 
-# Prints the app's tray icon: its visible window that is not the popup.
+# Prints the app's tray icon, or its menu where it has no icon window (StatusNotifierItem): its
+# visible window that is not the popup.
 xsession_tray_icon() {
     local id
     for id in $(xdotool search --onlyvisible --class quaystone 2>/dev/null); do
@@ -135,6 +186,7 @@ xsession_tray_icon() {
 }
 
 xsession_popup() { xsession_window --name "$XSESSION_POPUP_TITLE"; }
+xsession_app_menu() { xsession_tray_icon; }
 xsession_no_popup() { ! xsession_popup >/dev/null; }
 
 # Clicks the middle of a window.

@@ -48,8 +48,7 @@ PortStore &AppDelegate::store() {
 MenuBarController &AppDelegate::menuBarController() {
     if (!m_menuBarController) {
         auto statusItem = std::make_unique<SystemTrayStatusItem>();
-        auto popover =
-            std::make_unique<PopoverWindow>(store(), [item = statusItem.get()] { return item->iconGeometry(); });
+        auto popover = std::make_unique<PopoverWindow>(store(), [item = statusItem.get()] { return item->anchor(); });
         m_menuBarController = std::make_unique<MenuBarController>(AppConfig::shared(), store(), std::move(popover),
                                                                   std::move(statusItem));
     }

@@ -8,17 +8,20 @@
 #include "model/PortStore.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QPointer>
+#include <QStyleHints>
 
 namespace quaystone {
 
 MenuBarController::MenuBarController(AppConfig &appConfig, PortStore &store, std::unique_ptr<PopoverPresenting> popover,
-                                     std::unique_ptr<MenuPresenting> menu, QObject *parent)
+                                     std::unique_ptr<MenuPresenting> menu, Now now, QObject *parent)
     : QObject(parent)
     , m_menu(std::move(menu))
     , m_popover(std::move(popover))
     , m_appConfig(appConfig)
-    , m_store(store) {}
+    , m_store(store)
+    , m_now(std::move(now)) {}
 
 MenuBarController::~MenuBarController() = default;
 
@@ -48,11 +51,14 @@ void MenuBarController::handleStatusItemClick(TrayActivation activation, Qt::Key
     if (isContextRequest(activation, modifiers)) {
         m_popover->dismiss();
         // For a right click the tray host shows the menu by itself.
-        if (activation == TrayActivation::primary)
+        if (activation != TrayActivation::context)
             m_menu->popUpAtCursor();
         return;
     }
     if (m_popover->isShown()) {
+        // A double click would otherwise open the popup and close it at once.
+        if (m_openedAt && m_now() - *m_openedAt < doubleClickInterval())
+            return;
         m_popover->dismiss();
         return;
     }
@@ -65,7 +71,7 @@ void MenuBarController::handleIconPressThatClosedPopover(TrayActivation activati
 }
 
 bool MenuBarController::isContextRequest(TrayActivation activation, Qt::KeyboardModifiers modifiers) {
-    return activation == TrayActivation::context || modifiers.testFlag(Qt::ControlModifier);
+    return activation != TrayActivation::primary || modifiers.testFlag(Qt::ControlModifier);
 }
 
 void MenuBarController::showPorts() {
@@ -74,8 +80,12 @@ void MenuBarController::showPorts() {
 }
 
 void MenuBarController::openPopover() {
-    m_popover->present();
+    m_openedAt = m_now();
+    // Queued ahead of the refresh that the list asks for when it appears on an idle store, so
+    // that this one finds the store busy and the open runs lsof once. The task runs after the
+    // popup is on screen all the same.
     refresh();
+    m_popover->present();
 }
 
 void MenuBarController::refresh() {
@@ -168,6 +178,14 @@ std::optional<PopoverKeyAction> MenuBarController::actionForCharacter(QChar lowe
     if (lowerCased == u'k')
         return PopoverKeyAction::killSelected;
     return std::nullopt;
+}
+
+std::chrono::milliseconds MenuBarController::doubleClickInterval() {
+    constexpr std::chrono::milliseconds usual{400};
+    // qGuiApp is a plain cast, not null under a QCoreApplication.
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        return usual;
+    return std::chrono::milliseconds(QGuiApplication::styleHints()->mouseDoubleClickInterval());
 }
 
 QString MenuBarController::charactersIgnoringModifiers(int qtKey, const QString &text) {

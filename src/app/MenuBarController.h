@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -24,8 +26,11 @@ class MenuBarController : public QObject {
     Q_OBJECT
 
 public:
+    using Clock = std::chrono::steady_clock;
+    using Now = std::function<Clock::time_point()>;
+
     MenuBarController(AppConfig &appConfig, PortStore &store, std::unique_ptr<PopoverPresenting> popover,
-                      std::unique_ptr<MenuPresenting> menu, QObject *parent = nullptr);
+                      std::unique_ptr<MenuPresenting> menu, Now now = Clock::now, QObject *parent = nullptr);
     ~MenuBarController() override;
 
     // Shows the tray icon, builds the menu and starts listening to the popup's keys. Once.
@@ -45,6 +50,9 @@ public:
     static std::optional<PopoverKeyAction> actionForCharacter(QChar lowerCased, Qt::KeyboardModifiers modifiers);
     // The typed characters as if no modifier were held.
     static QString charactersIgnoringModifiers(int qtKey, const QString &text);
+    // The desktop's double-click interval; a click closer than this to the one that opened the
+    // popup is the second half of a double click.
+    static std::chrono::milliseconds doubleClickInterval();
 
 public Q_SLOTS:
     void showPorts();
@@ -64,6 +72,8 @@ private:
     std::unique_ptr<PopoverPresenting> m_popover;
     AppConfig &m_appConfig;
     PortStore &m_store;
+    Now m_now;
+    std::optional<Clock::time_point> m_openedAt;
 };
 
 } // namespace quaystone

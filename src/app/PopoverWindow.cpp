@@ -1,7 +1,7 @@
 #include "app/PopoverWindow.h"
 
 #include "app/KeyDownEvent.h"
-#include "app/PopupPlacement.h"
+#include "app/TrayLogging.h"
 #include "views/PopoverRootView.h"
 
 #include <QApplication>
@@ -9,13 +9,22 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QStyleHints>
 #include <QVBoxLayout>
 
 namespace quaystone {
 
-PopoverWindow::PopoverWindow(PortStore &store, AnchorGeometry anchorGeometry)
-    : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint)
-    , m_anchorGeometry(std::move(anchorGeometry)) {
+namespace {
+
+bool onWayland() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
+PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
+    : QWidget(nullptr, (onWayland() ? Qt::Tool : Qt::Popup) | Qt::FramelessWindowHint)
+    , m_anchorSource(std::move(anchorSource)) {
     setObjectName(QStringLiteral("quaystone-popup"));
     // Never seen (the window is frameless); it lets window tools and tests find the popup.
     setWindowTitle(QStringLiteral("Quaystone Ports"));
@@ -26,6 +35,17 @@ PopoverWindow::PopoverWindow(PortStore &store, AnchorGeometry anchorGeometry)
     // The window takes the content's size, which changes with the number of rows.
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(new PopoverRootView(store, this));
+
+    if (onWayland()) {
+        // Nothing grabs the pointer there, so a click elsewhere shows only as the app losing
+        // activation.
+        connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state != Qt::ApplicationActive && isVisible()) {
+                qCDebug(lcPopup) << "closing: the app lost activation";
+                dismiss();
+            }
+        });
+    }
 }
 
 PopoverWindow::~PopoverWindow() = default;
@@ -36,16 +56,23 @@ bool PopoverWindow::isShown() const {
 
 void PopoverWindow::present() {
     m_dismissalGuard.clear();
+    m_presentedAt = std::chrono::steady_clock::now();
     adjustSize();
     place();
     show();
     raise();
-    activateWindow();
+    // A Wayland compositor gives focus on request only with the activation token a tray host
+    // hands over (Qt keeps it in XDG_ACTIVATION_TOKEN); without one Qt warns that it cannot,
+    // and the compositor focuses the new window by its own rules.
+    if (!onWayland() || qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"))
+        activateWindow();
 }
 
 void PopoverWindow::dismiss() {
     m_dismissalGuard.clear();
+    m_hiding = true;
     hide();
+    m_hiding = false;
 }
 
 void PopoverWindow::setKeyHandler(KeyHandler handler) {
@@ -68,19 +95,24 @@ bool PopoverWindow::isInThisWindow(QObject *object) const {
 }
 
 bool PopoverWindow::event(QEvent *event) {
-    if (event->type() == QEvent::WindowDeactivate && isVisible())
+    // Hiding deactivates the window too; that is no reason to close it again.
+    if (event->type() == QEvent::WindowDeactivate && isVisible() && !m_hiding) {
+        qCDebug(lcPopup) << "closing: the popup lost focus";
         dismiss();
+    }
     return QWidget::event(event);
 }
 
 void PopoverWindow::showEvent(QShowEvent *event) {
     qApp->installEventFilter(this);
     QWidget::showEvent(event);
+    qCDebug(lcPopup) << "popup shown";
 }
 
 void PopoverWindow::hideEvent(QHideEvent *event) {
     qApp->removeEventFilter(this);
     QWidget::hideEvent(event);
+    qCDebug(lcPopup) << "popup hidden";
 }
 
 void PopoverWindow::resizeEvent(QResizeEvent *event) {
@@ -100,12 +132,17 @@ void PopoverWindow::mousePressEvent(QMouseEvent *event) {
         return;
     }
     const QPoint global = event->globalPosition().toPoint();
-    const QRect anchor = anchorGeometry();
-    m_dismissalGuard.notePressDismissal(global, anchor, DismissalGuard::Clock::now());
+    const PopupAnchor where = anchor();
+    if (event->button() == Qt::LeftButton && isSecondClickOfOpeningDoubleClick(global, where)) {
+        event->accept();
+        return;
+    }
+    const QRect icon = where.iconGeometry;
+    m_dismissalGuard.notePressDismissal(global, icon, DismissalGuard::Clock::now());
     QWidget::mousePressEvent(event); // closes the popup on a press outside it
     // An XEmbed tray icon never gets this press (the popup held the pointer grab), so a right
     // click or Ctrl+click on it would otherwise only close the popup and not open the menu.
-    if (m_iconPressHandler && !anchor.isEmpty() && anchor.contains(global)) {
+    if (m_iconPressHandler && !icon.isEmpty() && icon.contains(global)) {
         const auto activation = event->button() == Qt::RightButton ? TrayActivation::context : TrayActivation::primary;
         m_iconPressHandler(activation, event->modifiers());
     }
@@ -118,22 +155,33 @@ void PopoverWindow::paintEvent(QPaintEvent *event) {
     painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
-QRect PopoverWindow::anchorGeometry() const {
-    return m_anchorGeometry ? m_anchorGeometry() : QRect();
+bool PopoverWindow::isSecondClickOfOpeningDoubleClick(QPoint globalPos, const PopupAnchor &where) const {
+    // The popup holds the pointer from the first press on, so the second press of a double
+    // click on the icon comes here.
+    const std::chrono::milliseconds interval(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+    if (!m_presentedAt || std::chrono::steady_clock::now() - *m_presentedAt >= interval)
+        return false;
+    if (!where.iconGeometry.isEmpty())
+        return where.iconGeometry.contains(globalPos);
+    return where.pointer && anchorArea(QRect(), *where.pointer).contains(globalPos);
+}
+
+PopupAnchor PopoverWindow::anchor() const {
+    return m_anchorSource ? m_anchorSource() : PopupAnchor{};
 }
 
 void PopoverWindow::place() {
     // Wayland gives clients no global positions: the compositor places the window.
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    if (onWayland())
         return;
-    const QRect anchor = anchorGeometry();
-    const QPoint cursor = QCursor::pos();
-    QScreen *screen = QGuiApplication::screenAt(anchor.isEmpty() ? cursor : anchor.center());
+    const PopupAnchor where = anchor();
+    const QPoint pointer = where.pointer.value_or(QCursor::pos());
+    QScreen *screen = QGuiApplication::screenAt(where.iconGeometry.isEmpty() ? pointer : where.iconGeometry.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    move(popupPosition(anchor, cursor, size(), screen->availableGeometry()));
+    move(popupPosition(where.iconGeometry, pointer, size(), screen->availableGeometry()));
 }
 
 } // namespace quaystone

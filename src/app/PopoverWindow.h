@@ -2,25 +2,30 @@
 
 #include "app/DismissalGuard.h"
 #include "app/PopoverPresenting.h"
+#include "app/PopupPlacement.h"
 
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
+#include <optional>
 
 namespace quaystone {
 
 class PortStore;
 
 // The popup: a frameless window hosting the port list, placed at the tray icon. It closes on
-// a click outside it, on losing focus, and when the controller says so.
+// a click outside it, on losing focus, and when the controller says so. On Wayland, where a
+// window without a parent can neither be placed nor grab the pointer, it is a frameless tool
+// window that the compositor places and that closes when the app loses activation.
 class PopoverWindow : public QWidget, public PopoverPresenting {
     Q_OBJECT
 
 public:
-    // The tray icon's global geometry; empty when the tray host does not tell.
-    using AnchorGeometry = std::function<QRect()>;
+    // Where the tray icon is, or was last used.
+    using AnchorSource = std::function<PopupAnchor()>;
 
-    explicit PopoverWindow(PortStore &store, AnchorGeometry anchorGeometry = {});
+    explicit PopoverWindow(PortStore &store, AnchorSource anchorSource = {});
     ~PopoverWindow() override;
 
     bool isShown() const override;
@@ -41,10 +46,13 @@ protected:
 
 private:
     void place();
-    QRect anchorGeometry() const;
+    PopupAnchor anchor() const;
     bool isInThisWindow(QObject *object) const;
+    bool isSecondClickOfOpeningDoubleClick(QPoint globalPos, const PopupAnchor &anchor) const;
 
-    AnchorGeometry m_anchorGeometry;
+    AnchorSource m_anchorSource;
+    std::optional<std::chrono::steady_clock::time_point> m_presentedAt;
+    bool m_hiding = false;
     KeyHandler m_keyHandler;
     IconPressHandler m_iconPressHandler;
     DismissalGuard m_dismissalGuard;

@@ -13,8 +13,15 @@ int clampSpan(int start, int length, int low, int high) {
 
 } // namespace
 
-QPoint popupPosition(QRect trayGeometry, QPoint cursor, QSize popupSize, QRect availableScreen) {
-    const QRect anchor = trayGeometry.isEmpty() ? QRect(cursor, QSize(1, 1)) : trayGeometry;
+QRect anchorArea(QRect iconGeometry, QPoint pointer) {
+    if (!iconGeometry.isEmpty())
+        return iconGeometry;
+    constexpr int side = 2 * pointerAnchorReach + 1;
+    return {pointer - QPoint(pointerAnchorReach, pointerAnchorReach), QSize(side, side)};
+}
+
+QPoint popupPosition(QRect iconGeometry, QPoint pointer, QSize popupSize, QRect availableScreen) {
+    const QRect anchor = anchorArea(iconGeometry, pointer);
     const int anchorMiddleY = anchor.top() + anchor.height() / 2;
     const bool screenKnown = !availableScreen.isEmpty();
     const bool above = screenKnown && anchorMiddleY > availableScreen.top() + availableScreen.height() / 2;

@@ -1,10 +1,14 @@
 #include "app/SystemTrayStatusItem.h"
 
 #include "app/MenuBarController.h"
+#include "app/StatusNotifierHostWatcher.h"
+#include "app/TrayLogging.h"
+#include "app/XEmbedTrayWatcher.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -13,8 +17,6 @@
 namespace quaystone {
 
 namespace {
-
-constexpr int trayPollIntervalMs = 2000;
 
 // The installed symbolic icon goes to StatusNotifierItem hosts by name, so desktops can recolour it;
 // the bundled one serves a build that is not installed.
@@ -27,19 +29,18 @@ QIcon trayIcon() {
 SystemTrayStatusItem::SystemTrayStatusItem(QObject *parent)
     : QObject(parent)
     , m_menu(std::make_unique<QMenu>())
-    , m_trayIcon(std::make_unique<QSystemTrayIcon>(trayIcon())) {
-    m_trayIcon->setToolTip(QStringLiteral("Quaystone"));
-}
+    , m_popupMenu(std::make_unique<QMenu>()) {}
 
 SystemTrayStatusItem::~SystemTrayStatusItem() = default;
 
 void SystemTrayStatusItem::install(MenuBarController &controller) {
+    m_controller = &controller;
+
     // Queued: the menu finishes closing before the popup opens and takes the pointer grab.
     QAction *showPorts = m_menu->addAction(tr("Show Ports"));
     connect(showPorts, &QAction::triggered, &controller, &MenuBarController::showPorts, Qt::QueuedConnection);
 
     QAction *refresh = m_menu->addAction(tr("Refresh"));
-    refresh->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     connect(refresh, &QAction::triggered, &controller, &MenuBarController::refresh);
 
     m_launchAtLoginAction = m_menu->addAction(tr("Launch at Login"));
@@ -49,47 +50,107 @@ void SystemTrayStatusItem::install(MenuBarController &controller) {
     m_menu->addSeparator();
 
     QAction *quit = m_menu->addAction(tr("Quit Quaystone"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, &controller, &MenuBarController::quit);
 
-    connect(m_menu.get(), &QMenu::aboutToShow, &controller, &MenuBarController::closePopover);
-    m_trayIcon->setContextMenu(m_menu.get());
+    m_menuKeys = {{QKeySequence(Qt::CTRL | Qt::Key_R), refresh}, {QKeySequence(Qt::CTRL | Qt::Key_Q), quit}};
+    for (const auto &[keys, action] : std::as_const(m_menuKeys))
+        action->setShortcut(keys);
 
-    connect(m_trayIcon.get(), &QSystemTrayIcon::activated, &controller,
-            [&controller](QSystemTrayIcon::ActivationReason reason) {
-                switch (reason) {
-                case QSystemTrayIcon::Trigger:
-                    // The activation carries no modifiers, so ask the window system.
-                    controller.handleStatusItemClick(TrayActivation::primary,
-                                                     QGuiApplication::queryKeyboardModifiers());
-                    break;
-                case QSystemTrayIcon::Context:
-                    controller.handleStatusItemClick(TrayActivation::context, Qt::NoModifier);
-                    break;
-                default:
-                    break;
-                }
-            });
+    m_popupMenu->addActions(m_menu->actions());
+    for (QMenu *menu : {m_menu.get(), m_popupMenu.get()}) {
+        menu->installEventFilter(this);
+        connect(menu, &QMenu::aboutToShow, &controller, &MenuBarController::closePopover);
+    }
+    // The tray's menu opens under the pointer on the icon; remember that spot for "Show Ports".
+    // (A StatusNotifierItem host announces it through the menu's AboutToShow, when it does.)
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &SystemTrayStatusItem::rememberPointer);
 
-    showWhenTrayAvailable();
+    m_statusNotifierHosts = new StatusNotifierHostWatcher(this);
+    m_xembedTrays = new XEmbedTrayWatcher(this);
+    connect(m_statusNotifierHosts, &StatusNotifierHostWatcher::settled, this, [this] { reconsiderIcon(std::nullopt); });
+    connect(m_statusNotifierHosts, &StatusNotifierHostWatcher::hostAppeared, this,
+            [this] { reconsiderIcon(Backend::statusNotifierItem); });
+    connect(m_statusNotifierHosts, &StatusNotifierHostWatcher::hostVanished, this,
+            [this] { reconsiderIcon(std::nullopt); });
+    connect(m_xembedTrays, &XEmbedTrayWatcher::trayAppeared, this, [this] { reconsiderIcon(Backend::xembed); });
+    connect(m_xembedTrays, &XEmbedTrayWatcher::trayVanished, this, [this] { reconsiderIcon(std::nullopt); });
+    reconsiderIcon(std::nullopt);
 }
 
-void SystemTrayStatusItem::showWhenTrayAvailable() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        m_trayIcon->show();
+void SystemTrayStatusItem::reconsiderIcon(std::optional<Backend> appeared) {
+    // Qt asks the bus once, when the first icon is built: decide only when the bus has answered
+    // us too, or an X11 tray seen first would lock a StatusNotifierItem host out for good.
+    if (!m_statusNotifierHosts->isSettled())
+        return;
+    const bool statusNotifierHost = m_statusNotifierHosts->isHostPresent();
+    const bool xembedTray = m_xembedTrays->isTrayPresent();
+    if (!m_backend) {
+        if (statusNotifierHost) {
+            chooseBackend(Backend::statusNotifierItem);
+        } else if (xembedTray) {
+            chooseBackend(Backend::xembed);
+        } else {
+            if (!m_saidWaiting)
+                std::fputs("quaystone: no system tray available yet; waiting for one\n", stderr);
+            m_saidWaiting = true;
+            return;
+        }
+        buildIcon();
         return;
     }
-    // Started at login, the app can come up before the panel. Qt announces no tray host that
-    // appears later, so look again now and then; never give up, there is nothing else to show.
-    std::fputs("quaystone: no system tray available yet; waiting for one\n", stderr);
-    m_trayPoll.setInterval(trayPollIntervalMs);
-    connect(&m_trayPoll, &QTimer::timeout, this, [this] {
-        if (!QSystemTrayIcon::isSystemTrayAvailable())
-            return;
-        m_trayPoll.stop();
-        m_trayIcon->show();
+    const bool hostPresent = *m_backend == Backend::statusNotifierItem ? statusNotifierHost : xembedTray;
+    if (!hostPresent) {
+        if (m_trayIcon)
+            qCDebug(lcTray) << "tray host gone: icon dropped";
+        m_trayIcon.reset();
+        return;
+    }
+    // A host that came back knows nothing of the old icon.
+    if (!m_trayIcon || appeared == m_backend)
+        buildIcon();
+}
+
+void SystemTrayStatusItem::chooseBackend(Backend backend) {
+    m_backend = backend;
+    // A StatusNotifierItem host draws the menu itself and keeps the keys: hints there would
+    // promise keys that do nothing.
+    if (backend == Backend::statusNotifierItem) {
+        for (const auto &[keys, action] : std::as_const(m_menuKeys))
+            action->setShortcut(QKeySequence());
+    }
+}
+
+void SystemTrayStatusItem::buildIcon() {
+    m_trayIcon.reset();
+    m_trayIcon = std::make_unique<QSystemTrayIcon>(trayIcon());
+    m_trayIcon->setToolTip(QStringLiteral("Quaystone"));
+    m_trayIcon->setContextMenu(m_menu.get());
+    connect(m_trayIcon.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            rememberPointer();
+            // The activation carries no modifiers, so ask the window system.
+            m_controller->handleStatusItemClick(TrayActivation::primary, QGuiApplication::queryKeyboardModifiers());
+            break;
+        case QSystemTrayIcon::Context:
+            rememberPointer();
+            // Qt pops an XEmbed icon's menu up by itself; a StatusNotifierItem host that calls
+            // ContextMenu instead of showing the exported menu expects the app to.
+            m_controller->handleStatusItemClick(*m_backend == Backend::xembed ? TrayActivation::context
+                                                                              : TrayActivation::contextMenuRequest,
+                                                Qt::NoModifier);
+            break;
+        default:
+            break;
+        }
     });
-    m_trayPoll.start();
+    m_trayIcon->show();
+    qCDebug(lcTray) << "icon shown through"
+                    << (*m_backend == Backend::statusNotifierItem ? "StatusNotifierItem" : "XEmbed");
+}
+
+void SystemTrayStatusItem::rememberPointer() {
+    m_pointer = QCursor::pos();
 }
 
 void SystemTrayStatusItem::setLaunchAtLoginChecked(bool checked) {
@@ -98,11 +159,27 @@ void SystemTrayStatusItem::setLaunchAtLoginChecked(bool checked) {
 }
 
 void SystemTrayStatusItem::popUpAtCursor() {
-    m_menu->popup(QCursor::pos());
+    m_popupMenu->popup(QCursor::pos());
 }
 
-QRect SystemTrayStatusItem::iconGeometry() const {
-    return m_trayIcon->geometry();
+PopupAnchor SystemTrayStatusItem::anchor() const {
+    return {m_trayIcon ? m_trayIcon->geometry() : QRect(), m_pointer};
+}
+
+bool SystemTrayStatusItem::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const QKeySequence pressed(static_cast<QKeyEvent *>(event)->keyCombination());
+    for (const auto &[keys, action] : std::as_const(m_menuKeys)) {
+        if (pressed == keys) {
+            // Closed first, as choosing the item with the pointer would close it.
+            if (auto *menu = qobject_cast<QMenu *>(watched))
+                menu->close();
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace quaystone

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "app/MenuPresenting.h"
+#include "app/PopupPlacement.h"
 
+#include <QKeySequence>
+#include <QList>
 #include <QObject>
+#include <QPoint>
 #include <QRect>
-#include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class QAction;
 class QMenu;
@@ -14,11 +18,18 @@ class QSystemTrayIcon;
 
 namespace quaystone {
 
-// The tray icon and its context menu.
+class StatusNotifierHostWatcher;
+class XEmbedTrayWatcher;
+
+// The tray icon and its context menu. The icon exists only while a tray host is there to show
+// it: it is built when one appears, dropped when it goes, and built anew when it comes back.
 class SystemTrayStatusItem : public QObject, public MenuPresenting {
     Q_OBJECT
 
 public:
+    // How Qt shows the icon. Qt picks once per process, when the first icon is built.
+    enum class Backend { statusNotifierItem, xembed };
+
     explicit SystemTrayStatusItem(QObject *parent = nullptr);
     ~SystemTrayStatusItem() override;
 
@@ -26,18 +37,36 @@ public:
     void setLaunchAtLoginChecked(bool checked) override;
     void popUpAtCursor() override;
 
-    // The icon's global geometry; empty when the tray host does not tell.
-    QRect iconGeometry() const;
+    // Where the popup belongs: the icon when the host tells where it is, else the pointer as
+    // it was when the icon or the menu was last used.
+    PopupAnchor anchor() const;
+    // The tray's context menu, and the menu the app pops up by itself (for a Ctrl+click, or a
+    // StatusNotifierItem host that asks for it); both hold the same actions.
     QMenu &menu() const { return *m_menu; }
+    QMenu &popupMenu() const { return *m_popupMenu; }
+    bool hasIcon() const { return m_trayIcon != nullptr; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void showWhenTrayAvailable();
+    void reconsiderIcon(std::optional<Backend> appeared);
+    void buildIcon();
+    void chooseBackend(Backend backend);
+    void rememberPointer();
 
     std::unique_ptr<QMenu> m_menu;
-    // Declared after the menu, which it refers to, so that it goes first.
+    std::unique_ptr<QMenu> m_popupMenu;
+    // Declared after the menus, which it refers to, so that it goes first.
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
     QAction *m_launchAtLoginAction = nullptr;
-    QTimer m_trayPoll;
+    // The menu's key equivalents, which a menu of Qt's outside a menu bar never matches itself.
+    QList<std::pair<QKeySequence, QAction *>> m_menuKeys;
+    MenuBarController *m_controller = nullptr;
+    StatusNotifierHostWatcher *m_statusNotifierHosts = nullptr;
+    XEmbedTrayWatcher *m_xembedTrays = nullptr;
+    std::optional<Backend> m_backend;
+    std::optional<QPoint> m_pointer;
+    bool m_saidWaiting = false;
 };
 
 } // namespace quaystone

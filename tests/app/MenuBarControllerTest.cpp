@@ -36,7 +36,8 @@ struct Harness {
     FakeMenu *menu = nullptr;
     PortStore store{kept(listing), std::make_unique<FakeResolver>(), kept(killer)};
     AppConfig config{std::make_unique<FakeLaunchAtLogin>(false, false)};
-    MenuBarController controller{config, store, kept(popover), kept(menu)};
+    MenuBarController::Clock::time_point now{};
+    MenuBarController controller{config, store, kept(popover), kept(menu), [this] { return now; }};
 };
 
 enum class Effect { none, selectedPrevious, selectedNext, killedSelected, refreshed, closed };
@@ -150,6 +151,8 @@ TEST(MenuBarControllerClicks, RoutesTrayClicks) {
         {"right click closes", TrayActivation::context, Qt::NoModifier, true, false, 0, 0},
         {"ctrl+click closes and pops the menu", TrayActivation::primary, Qt::ControlModifier, true, false, 1, 0},
         {"ctrl+click while closed pops the menu", TrayActivation::primary, Qt::ControlModifier, false, false, 1, 0},
+        // A StatusNotifierItem host that calls ContextMenu shows no menu of its own.
+        {"host asks for the menu", TrayActivation::contextMenuRequest, Qt::NoModifier, true, false, 1, 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -182,5 +185,26 @@ TEST(MenuBarControllerKeys, KillKeysOnAnotherUsersListenerStopItAsAdministrator)
         EXPECT_EQ(stopped->ports, QList<qint64>{6000});
         EXPECT_TRUE(h.killer->pids.isEmpty());
         stopped->pending.complete(AdministratorStopOutcome::cancelled);
+TEST(MenuBarControllerClicks, TheSecondClickOfADoubleClickLeavesThePopupOpen) {
+    const auto interval = MenuBarController::doubleClickInterval();
+    const struct {
+        const char *name;
+        std::chrono::milliseconds secondClickAfter;
+        bool shownAfter;
+    } cases[] = {
+        {"at once", std::chrono::milliseconds(0), true},
+        {"just inside the interval", interval - std::chrono::milliseconds(1), true},
+        {"at the interval", interval, false},
+        {"long after", interval * 10, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        h.controller.handleStatusItemClick(TrayActivation::primary, Qt::NoModifier);
+        h.now += c.secondClickAfter;
+        h.controller.handleStatusItemClick(TrayActivation::primary, Qt::NoModifier);
+        drainEvents();
+        EXPECT_EQ(h.popover->shown, c.shownAfter);
+        EXPECT_EQ(h.listing->ranges.size(), 1); // the open's refresh only
     }
 }

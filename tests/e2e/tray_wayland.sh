@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# The app under Wayland: a weston compositor, a private session bus with the minimal
+# StatusNotifierWatcher, and the built binary on QT_QPA_PLATFORM=wayland. It must start without
+# a warning, register its item, show the popup when "Show Ports" is chosen through the exported
+# menu (com.canonical.dbusmenu), close it on Escape, and close it when another window takes the
+# focus. The popup's own debug output (quaystone.popup) tells when it shows and hides.
+#
+# weston runs on its X11 backend inside Xvfb: its headless backend has no seat, so no key could
+# reach the app, while here xdotool types into weston's window and weston hands the key on.
+# Exit 77 (skipped) when a tool is missing or weston cannot start.
+#
+# Usage: tray_wayland.sh PATH-TO-quaystone
+set -uo pipefail
+# shellcheck source=scripts/lib/xsession.sh
+source "$(dirname "$0")/../../scripts/lib/xsession.sh"
+
+binary=${1:?usage: tray_wayland.sh PATH-TO-quaystone}
+xsession_require Xvfb xdotool xwininfo dbus-run-session weston "$XSESSION_PYTHON" || exit 77
+xsession_require_sni || exit 77
+if ! ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1; then
+    echo "tray_wayland: Qt's Wayland platform plugin is not installed (scripts/install-deps.sh installs qt6-wayland)" >&2
+    exit 77
+fi
+
+if [ -z "${QUAYSTONE_PRIVATE_BUS:-}" ]; then
+    export QUAYSTONE_PRIVATE_BUS=1
+    exec dbus-run-session -- "$0" "$@"
+fi
+
+fail() {
+    echo "tray_wayland: FAIL: $*" >&2
+    for log in app watcher weston; do
+        echo "--- $log output" >&2
+        cat "$XSESSION_DIR/$log.log" >&2 2>/dev/null
+    done
+    exit 1
+}
+
+popup_events() { grep -c "quaystone.popup: popup $1" "$XSESSION_DIR/app.log"; }
+# Waits until the popup has shown (or hidden) N times in all.
+wait_popup() { # shown|hidden N
+    xsession_wait_for eval "(( \$(popup_events $1) >= $2 ))"
+}
+
+xsession_init
+xsession_start_xvfb || exit 1
+# Wayland wants a private runtime directory; the socket lives there.
+export XDG_RUNTIME_DIR="$XSESSION_DIR/runtime"
+mkdir -m 0700 "$XDG_RUNTIME_DIR"
+weston --backend=x11-backend.so --use-pixman --width=1024 --height=768 --socket=quaystone-test --idle-time=0 \
+    --no-config >"$XSESSION_DIR/weston.log" 2>&1 &
+xsession_track $!
+if ! xsession_wait_for test -S "$XDG_RUNTIME_DIR/quaystone-test"; then
+    echo "tray_wayland: weston did not start, so nothing here can run:" >&2
+    cat "$XSESSION_DIR/weston.log" >&2
+    exit 77
+fi
+# xdotool's search misses weston's window (it names it through _NET_WM_NAME only).
+weston_window() { xwininfo -root -children | awk '/"Weston Compositor/ { print $1; found = 1; exit } END { exit !found }'; }
+compositor=$(xsession_wait_for weston_window >/dev/null && weston_window) || fail "no weston window"
+# Keys typed under Xvfb go to weston's window, which passes them to the focused Wayland surface.
+xdotool windowfocus --sync "$compositor" mousemove --window "$compositor" 900 700
+
+xsession_start_sni_watcher || fail "no watcher"
+env -u DISPLAY WAYLAND_DISPLAY=quaystone-test QT_QPA_PLATFORM=wayland QT_LOGGING_RULES='quaystone.*.debug=true' \
+    XDG_CONFIG_HOME="$XSESSION_DIR/config" "$binary" >"$XSESSION_DIR/app.log" 2>&1 &
+XSESSION_APP_PID=$!
+xsession_track "$XSESSION_APP_PID"
+xsession_wait_for xsession_sni_item >/dev/null || fail "the item did not register"
+item=$(xsession_sni_item)
+echo "tray_wayland: item $item registered"
+
+xsession_sni menu-click "$item" "Show Ports" || fail "choosing Show Ports failed"
+wait_popup shown 1 || fail "Show Ports did not show the popup"
+sleep 0.5 # the compositor maps the window and gives it the focus
+xdotool key Escape
+wait_popup hidden 1 || fail "Escape did not close the popup"
+echo "tray_wayland: Show Ports showed the popup; Escape closed it"
+
+xsession_sni menu-click "$item" "Show Ports" || fail "choosing Show Ports again failed"
+wait_popup shown 2 || fail "Show Ports did not show the popup again"
+sleep 0.5
+# Another client's window takes the focus, as a click elsewhere would.
+if command -v weston-simple-shm >/dev/null; then
+    env -u DISPLAY WAYLAND_DISPLAY=quaystone-test weston-simple-shm >/dev/null 2>&1 &
+    xsession_track $!
+    wait_popup hidden 2 || fail "the popup stayed open after the app lost the focus"
+    echo "tray_wayland: another window took the focus; the popup closed"
+fi
+
+kill -0 "$XSESSION_APP_PID" 2>/dev/null || fail "the app exited"
+# Everything the app printed must be its own debug output: no warning of Qt's or of its own.
+if grep -v '^quaystone\.\(tray\|popup\): ' "$XSESSION_DIR/app.log" | grep -q .; then
+    fail "the app printed warnings"
+fi
+echo "tray_wayland: ok"
