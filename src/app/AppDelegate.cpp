@@ -4,7 +4,10 @@
 #include "app/MenuBarController.h"
 #include "app/PopoverWindow.h"
 #include "app/SystemTrayStatusItem.h"
+#include "discovery/ContainerPortListing.h"
 #include "discovery/DefaultPortListingService.h"
+#include "discovery/DockerContainerListing.h"
+#include "discovery/DockerContainerStopper.h"
 #include "discovery/ProcessCommandRunner.h"
 #include "discovery/ProcessWorkingDirectoryResolver.h"
 #include "model/PortStore.h"
@@ -35,10 +38,14 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 PortStore &AppDelegate::store() {
     if (!m_store) {
-        m_store = std::make_unique<PortStore>(
+        // Ports that containers publish are named by their container when an engine answers.
+        auto listing = std::make_unique<ContainerPortListing>(
             std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()),
-            std::make_unique<ProcessWorkingDirectoryResolver>(), SignalProcessKiller::makeDefault(),
-            PortRange{3000, 9999}, PortStore::systemNow);
+            std::make_unique<DockerContainerListing>());
+        m_store = std::make_unique<PortStore>(std::move(listing), std::make_unique<ProcessWorkingDirectoryResolver>(),
+                                              SignalProcessKiller::makeDefault(), PortRange{3000, 9999},
+                                              PortStore::systemNow);
+        m_store->setContainerStopper(std::make_unique<DockerContainerStopper>());
     }
     return *m_store;
 }

@@ -20,6 +20,7 @@ namespace quaystone {
 class PortListing;
 class WorkingDirectoryResolving;
 class ProcessKilling;
+class ContainerStopping;
 
 // The single owner of the listed ports. Lives on the main thread; its coroutines give the
 // thread up only while they await a service, and its invariants hold at each such point.
@@ -33,6 +34,8 @@ public:
     struct RowErrorRecord {
         PortEntryID id;
         RowError error;
+        // What the error line adds after its fixed text: the engine's word on a refused stop.
+        QString detail;
         friend bool operator==(const RowErrorRecord &, const RowErrorRecord &) = default;
     };
 
@@ -56,11 +59,17 @@ public:
     // Not announced by itself: changes land in the same turn as an announced change.
     const QList<RowErrorRecord> &rowErrors() const { return m_rowErrors; }
     std::optional<RowError> rowError(const PortEntryID &id) const;
+    QString rowErrorDetail(const PortEntryID &id) const;
+
+    // Container rows are stopped through their engine. Optional: without it, their stop fails
+    // with a row error.
+    void setContainerStopper(std::unique_ptr<ContainerStopping> containerStopper);
 
     PortRange range() const { return m_range; }
     bool isRefreshing() const { return m_isRefreshing; }
     bool hasPendingRefresh() const { return m_pendingRefresh; }
     const QSet<qint32> &suppressedPIDs() const { return m_suppressedPIDs; }
+    const QSet<QString> &suppressedContainers() const { return m_suppressedContainers; }
 
     // Runs refresh passes until none is owed. A call made while passes run marks one more
     // pass as owed and returns at once.
@@ -82,6 +91,9 @@ private:
     QCoro::Task<QList<PortEntry>> resolveWorkingDirectories(QList<PortEntry> listing);
     void reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current);
     void moveSelection(int step);
+    QCoro::Task<> stopContainer(PortEntry row);
+    void refuseProxyKill(const PortEntry &row);
+    bool isSuppressed(const PortEntry &entry) const;
 
     void setEntries(QList<PortEntry> entries);
     void setRefreshState(RefreshState state);
@@ -90,12 +102,14 @@ private:
     std::unique_ptr<PortListing> m_listingService;
     std::unique_ptr<WorkingDirectoryResolving> m_workingDirectoryResolver;
     std::unique_ptr<ProcessKilling> m_processKiller;
+    std::unique_ptr<ContainerStopping> m_containerStopper;
     const PortRange m_range;
     const Clock m_now;
 
     bool m_isRefreshing = false;
     bool m_pendingRefresh = false;
     QSet<qint32> m_suppressedPIDs;
+    QSet<QString> m_suppressedContainers; // ids of containers whose stop is in progress
 
     QList<PortEntry> m_entries;
     RefreshState m_refreshState = RefreshState::idle;

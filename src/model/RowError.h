@@ -3,6 +3,11 @@
 namespace quaystone {
 
 // Why a kill request for a row failed.
-enum class RowError { permissionDenied, couldNotKill };
+enum class RowError {
+    permissionDenied,
+    couldNotKill,
+    couldNotStopContainer, // the row's error record carries the engine's message
+    containerProxy,        // the process forwards a container's port and is never signalled
+};
 
 } // namespace quaystone

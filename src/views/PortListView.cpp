@@ -48,7 +48,8 @@ void PortListView::setRows(Rows rows) {
         const PortEntry &entry = m_rows.entries[i];
         const PortEntryID id = entry.id();
         const bool hasError = m_rows.rowErrors.contains(id);
-        m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + heights.of(entry.workingDirectory().has_value(), hasError);
+        m_offsets[size_t(i) + 1] =
+            m_offsets[size_t(i)] + heights.of(PortRowView::secondLine(entry).has_value(), hasError);
         if (selectedIndex < 0 && m_rows.selectedEntryID == id)
             selectedIndex = i;
         if (!built.isEmpty()) {
@@ -70,7 +71,8 @@ void PortListView::setRows(Rows rows) {
     // Rows just built already have these inputs, and then nothing changes.
     for (const auto &[index, row] : m_builtRows) {
         const PortEntry &entry = m_rows.entries[index];
-        row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()));
+        row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()),
+                       m_rows.rowErrorDetails.value(entry.id()));
     }
 }
 
@@ -143,7 +145,7 @@ PortRowView *PortListView::buildRow(qsizetype index) {
     const PortEntryID id = entry.id();
     auto *row = new PortRowView(
         entry, m_rows.selectedEntryID == id, rowErrorOf(id), [select = m_select, id] { select(id); },
-        [kill = m_kill, id] { kill(id); }, viewport());
+        [kill = m_kill, id] { kill(id); }, viewport(), m_rows.rowErrorDetails.value(id));
     row->show();
     return row;
 }

@@ -58,7 +58,8 @@ PortRowView::Heights::Heights() {
 }
 
 PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
-                         std::function<void()> select, std::function<void()> kill, QWidget *parent)
+                         std::function<void()> select, std::function<void()> kill, QWidget *parent,
+                         QString rowErrorDetail)
     : QWidget(parent)
     , m_entry(entry)
     , m_isSelected(isSelected)
@@ -99,34 +100,48 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
     row->addWidget(m_killButton, 0, Qt::AlignTop);
 
-    setDirectory(entry.workingDirectory());
-    setRowError(rowError);
+    setDirectory(secondLine(entry));
+    setRowError(rowError, rowErrorDetail);
     setAccessibleNames();
 }
 
 PortRowView::~PortRowView() = default;
 
-void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError) {
+void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
+                            const QString &rowErrorDetail) {
     // Exact comparisons: the texts are shown verbatim.
-    const bool renamed = entry.processName() != m_entry.processName();
-    const bool moved = entry.workingDirectory() != m_entry.workingDirectory();
+    const bool renamed = entry.processName() != m_entry.processName() || entry.container() != m_entry.container();
+    const bool moved = secondLine(entry) != secondLine(m_entry);
     m_entry = entry;
     if (renamed) {
         m_nameLabel->setText(entry.processName());
         setAccessibleNames();
     }
     if (moved)
-        setDirectory(entry.workingDirectory());
+        setDirectory(secondLine(entry));
     if (isSelected != m_isSelected) {
         m_isSelected = isSelected;
         m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
         update();
     }
-    setRowError(rowError);
+    setRowError(rowError, rowErrorDetail);
+}
+
+std::optional<QString> PortRowView::secondLine(const PortEntry &entry) {
+    if (entry.container())
+        return tr("%1 \u00B7 container").arg(entry.container()->image);
+    return entry.workingDirectory();
 }
 
 void PortRowView::setAccessibleNames() {
     const QString port = QString::number(m_entry.port());
+    if (m_entry.container()) {
+        const QString &image = m_entry.container()->image;
+        m_selectButton->setAccessibleName(
+            tr("Port %1, container %2 of image %3").arg(port, m_entry.processName(), image));
+        m_killButton->setAccessibleName(tr("Stop container %1 on port %2").arg(m_entry.processName(), port));
+        return;
+    }
     m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, m_entry.processName()));
     // The port keeps the names apart when one program listens on several ports.
     m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(m_entry.processName(), port));
@@ -148,27 +163,32 @@ void PortRowView::setDirectory(const std::optional<QString> &directory) {
 }
 
 // The error line comes and goes with its identifier, so it is built and deleted, not hidden.
-void PortRowView::setRowError(std::optional<RowError> rowError) {
-    if (rowError == m_rowError)
+void PortRowView::setRowError(std::optional<RowError> rowError, const QString &detail) {
+    if (rowError == m_rowError && detail == m_rowErrorDetail)
         return;
     m_rowError = rowError;
+    m_rowErrorDetail = detail;
     delete m_errorLabel;
     m_errorLabel = nullptr;
     if (!rowError)
         return;
-    m_errorLabel = new TextLabel(errorText(*rowError), errorFont(), TextTone::red, m_selectButton);
+    m_errorLabel = new TextLabel(errorText(*rowError, detail), errorFont(), TextTone::red, m_selectButton);
     m_errorLabel->setObjectName(QStringLiteral("row-error-") + QString::number(m_entry.port()));
     m_errorLabel->setAccessibleName(m_errorLabel->text());
     m_label->insertWidget(1, m_errorLabel);
     m_errorLabel->show();
 }
 
-QString PortRowView::errorText(RowError error) {
+QString PortRowView::errorText(RowError error, const QString &detail) {
     switch (error) {
     case RowError::permissionDenied:
         return tr("Permission denied");
     case RowError::couldNotKill:
         return tr("Could not kill process");
+    case RowError::couldNotStopContainer:
+        return detail.isEmpty() ? tr("Could not stop container") : tr("Could not stop container: %1").arg(detail);
+    case RowError::containerProxy:
+        return tr("Forwards a container's port: stop the container instead");
     }
     return tr("Could not kill process");
 }
