@@ -10,12 +10,16 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libqt6svg6 qcoro-qt6-dev
     # the listing tool the app runs
     lsof
+    # HTTP over the container engine's Unix socket
+    libcurl4-openssl-dev
     # tests, benchmarks, fuzzing
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     # end-to-end and screenshot tooling
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
     # fonts so that text renders in screenshots and under Xvfb
     fonts-dejavu-core
+    # a real container engine for the container tests, and the one program of their image
+    docker.io busybox-static
 )
 
 if [ "$(id -u)" -eq 0 ]; then
