@@ -2,6 +2,7 @@
 #include "model/PortStore.h"
 #include "support/StoreFakes.h"
 
+#include <QJsonObject>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -157,4 +158,6 @@ TEST(ContainerRow, IsKnownByItsContainerAndPort) {
     retagged.image = QStringLiteral("nginx:2");
     EXPECT_NE(a, PortEntry::containerListener(8080, retagged));
     EXPECT_EQ(a, PortEntry::containerListener(8080, web()));
+    // The terminal listing writes the container as the engine names it, without its socket.
+    EXPECT_EQ(containerJson(web()), (QJsonObject{{"id", "c0ffee"}, {"name", "web"}, {"image", "nginx:1"}}));
 }
