@@ -10,7 +10,8 @@ namespace quaystone {
 // A listing that names the ports that containers publish. It asks the container engine while
 // the wrapped listing runs; for each published port in range it shows one row for the
 // container in place of the rows of the proxy that holds the port on the host (docker-proxy,
-// rootlessport, or, where that process cannot be seen, a listener of root's without a pid).
+// rootlesskit, rootlessport, or, where that process cannot be seen, a listener of root's
+// without a pid).
 // Without an engine the wrapped listing's answer is passed on as it is.
 class ContainerPortListing final : public PortListing {
 public:

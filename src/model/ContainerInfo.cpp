@@ -13,7 +13,8 @@ QJsonObject containerJson(const ContainerInfo &container) {
 bool isContainerProxyName(const QString &processName) {
     // lsof prints at most 9 characters of a name; the kernel keeps 15, enough for both.
     constexpr qsizetype lsofNameLength = 9;
-    for (const QLatin1String proxy : {QLatin1String("docker-proxy"), QLatin1String("rootlessport")}) {
+    for (const QLatin1String proxy :
+         {QLatin1String("docker-proxy"), QLatin1String("rootlessport"), QLatin1String("rootlesskit")}) {
         if (processName == proxy)
             return true;
         if (processName.size() == lsofNameLength && proxy.startsWith(processName))

@@ -31,8 +31,9 @@ struct RunningContainer {
 QJsonObject containerJson(const ContainerInfo &container);
 
 // True for the processes that hold a container's published port on the host (Docker's
-// docker-proxy, Podman's rootlessport), also under lsof's 9-character cut of their names.
-// Signalling one breaks its container's networking and leaves the container running.
+// docker-proxy, rootless Docker's rootlesskit, Podman's rootlessport), also under lsof's
+// 9-character cut of their names. Signalling one breaks its container's networking and leaves
+// the container running (rootlesskit would take the whole rootless engine with it).
 bool isContainerProxyName(const QString &processName);
 
 } // namespace quaystone

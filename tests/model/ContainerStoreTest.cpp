@@ -118,7 +118,7 @@ TEST_F(ContainerStoreTest, AProxyIsNeverSignalledAndItsRowsSaySo) {
     EXPECT_EQ(store->rowError(rows[1].id()), std::nullopt);
 
     // lsof's cut name and Podman's proxy are refused alike; an ordinary process is not.
-    for (const char *name : {"docker-pr", "rootlessport", "rootlessp"}) {
+    for (const char *name : {"docker-pr", "rootlessport", "rootlessp", "rootlesskit", "rootlessk"}) {
         const PortEntry proxy(9, 6000, QString::fromLatin1(name));
         store->seedEntries({proxy});
         auto refused = store->kill(proxy.id());
