@@ -11,15 +11,21 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 namespace quaystone {
 
 namespace {
 
-bool isSocket(const QString &path) {
+// None when path is a socket to ask; otherwise why it cannot be.
+std::optional<ContainerEngineError> unusable(const QString &path) {
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == EACCES ? ContainerEngineError::permissionDenied : ContainerEngineError::unavailable;
+    if (!S_ISSOCK(st.st_mode))
+        return ContainerEngineError::unavailable;
+    return std::nullopt;
 }
 
 std::optional<RunningContainer> parseContainer(const QJsonObject &object, const QString &engineSocket) {
@@ -85,15 +91,19 @@ QCoro::Task<ContainerListingResult> DockerContainerListing::listContainers() {
     // deadline.
     QList<QString> asked;
     std::vector<QCoro::Task<DockerEngineHttp::Answer>> exchanges;
+    ContainerEngineError notAsked = ContainerEngineError::unavailable;
     for (const QString &path : std::as_const(m_socketPaths)) {
-        if (!isSocket(path))
+        if (const std::optional<ContainerEngineError> why = unusable(path)) {
+            if (*why == ContainerEngineError::permissionDenied)
+                notAsked = *why;
             continue;
+        }
         asked.append(path);
         exchanges.push_back(
             DockerEngineHttp::exchangeOffThread(path, "GET", "/containers/json", DockerEngineHttp::listingDeadline));
     }
     if (exchanges.empty())
-        co_return ContainerListingResult(ContainerEngineError::unavailable);
+        co_return ContainerListingResult(notAsked);
 
     QList<RunningContainer> containers;
     std::optional<ContainerEngineError> firstError;

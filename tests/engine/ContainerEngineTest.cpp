@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 using namespace quaystone;
 using namespace quaystone::test;
@@ -102,6 +103,20 @@ TEST(ContainerEngine, TheContainersRowReplacesItsProxies) {
     EXPECT_EQ(rows[0].container()->id.size(), 64);
     // Everything else lsof listed is still there.
     EXPECT_EQ(named.value().size(), bare.value().size() - proxies.size() + 1);
+}
+
+// Run by container_engine.sh as an unprivileged user, for whom the private socket is out of reach.
+TEST(ContainerEngine, ForAUserWhoMayNotUseTheSocketTheListIsAsWithoutAnEngine) {
+    REQUIRE_ENGINE();
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root may use every socket; container_engine.sh runs this as nobody";
+    const ContainerListingResult containers = awaitTask(DockerContainerListing().listContainers());
+    ASSERT_FALSE(containers);
+    EXPECT_EQ(containers.error(), ContainerEngineError::permissionDenied);
+    const PortListingResult bare = list(*lsofListing());
+    const PortListingResult named = list(*containerAwareListing());
+    ASSERT_TRUE(bare && named);
+    EXPECT_EQ(named.value(), bare.value());
 }
 
 TEST(ContainerEngine, TheOrdinaryKillNeverSignalsTheProxy) {
