@@ -75,7 +75,8 @@ public:
     // pass as owed and returns at once.
     QCoro::Task<> refresh();
     // Stops the process behind the row, records the outcome, then refreshes. An id that is
-    // not listed is ignored.
+    // not listed is ignored. A container's row stops the container through its engine; a
+    // container's port proxy is refused with a row error and never signalled.
     QCoro::Task<> kill(PortEntryID id);
 
     void selectPrevious();
