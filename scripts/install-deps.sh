@@ -10,6 +10,8 @@ packages=(
     qt6-base-dev qt6-qpa-plugins libqt6svg6 qcoro-qt6-dev
     # the listing tool the app runs
     lsof
+    # HTTP over the container engine's Unix socket
+    libcurl4-openssl-dev
     # tests, benchmarks, fuzzing
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
     # end-to-end and screenshot tooling
@@ -25,6 +27,8 @@ packages=(
     fonts-dejavu-core
     # the package: validators for the desktop entry, metainfo and man page; dpkg-shlibdeps for cpack
     desktop-file-utils appstream man-db dpkg-dev
+    # a real container engine for the container tests, and the one program of their image
+    docker.io busybox-static
 )
 
 if [ "$(id -u)" -eq 0 ]; then

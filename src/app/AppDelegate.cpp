@@ -6,6 +6,7 @@
 #include "app/PopoverWindow.h"
 #include "app/SystemTrayStatusItem.h"
 #include "model/PortListing.h"
+#include "discovery/DockerContainerStopper.h"
 #include "model/PortStore.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
@@ -41,6 +42,7 @@ PortStore &AppDelegate::store() {
             std::make_unique<PortStore>(std::move(services.listing), std::move(services.workingDirectoryResolver),
                                         std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);
         m_store->setAdministratorStopper(PkexecAdministratorStopper::makeDefault());
+        m_store->setContainerStopper(std::make_unique<DockerContainerStopper>());
     }
     return *m_store;
 }

@@ -26,6 +26,21 @@ PortEntry PortEntry::foreignListener(qint64 port, quint32 uid, QString ownerName
     return entry;
 }
 
+PortEntry PortEntry::containerListener(qint64 port, ContainerInfo container) {
+    PortEntry entry(0, port, container.name);
+    // Rows without a pid are told apart by a key in place of the owner's uid. Negative keys
+    // never meet a uid, and one drawn from the container's id keeps the row's identity stable
+    // across passes and apart from another container published on the same port.
+    quint64 hash = 14695981039346656037ULL; // FNV-1a
+    for (const QChar c : std::as_const(container.id)) {
+        hash ^= c.unicode();
+        hash *= 1099511628211ULL;
+    }
+    entry.m_id.ownerUid = -2 - qint64(hash >> 2);
+    entry.m_container = std::move(container);
+    return entry;
+}
+
 PortEntry PortEntry::withDetails(ProcessDetails details) const {
     PortEntry copy = *this;
     if (details.name && !details.name->isEmpty())
@@ -40,7 +55,7 @@ bool operator==(const PortEntry &a, const PortEntry &b) {
            a.m_details.workingDirectoryDeleted == b.m_details.workingDirectoryDeleted &&
            canonicallyEqualOptional(a.m_details.commandLine, b.m_details.commandLine) &&
            a.m_details.startTime == b.m_details.startTime && a.m_details.uid == b.m_details.uid &&
-           canonicallyEqual(a.m_ownerName, b.m_ownerName);
+           canonicallyEqual(a.m_ownerName, b.m_ownerName) && a.m_container == b.m_container;
 }
 
 } // namespace quaystone

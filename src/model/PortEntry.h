@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ContainerInfo.h"
 #include "PortEntryID.h"
 #include "ProcessDetails.h"
 
@@ -22,6 +23,9 @@ public:
     // A listener of another user, known only from the kernel's socket table: no pid, no
     // directory; its name is the owner's user name (the uid when the user has no name).
     static PortEntry foreignListener(qint64 port, quint32 uid, QString ownerName);
+    // A port that a container publishes, named after the container; the process holding it on
+    // the host (a proxy) is not the thing to stop.
+    static PortEntry containerListener(qint64 port, ContainerInfo container);
 
     PortEntryID id() const { return m_id; }
     qint32 pid() const { return m_id.pid; }
@@ -36,6 +40,8 @@ public:
     bool hasProcess() const { return m_id.pid > 0; }
     // The owner's user name, set for rows without a process.
     const QString &ownerName() const { return m_ownerName; }
+    // Set for a port published by a container: the row stands for the container.
+    const std::optional<ContainerInfo> &container() const { return m_container; }
 
     PortEntry withWorkingDirectory(std::optional<QString> workingDirectory) const {
         PortEntry copy = *this;
@@ -55,6 +61,7 @@ private:
     QString m_processName;
     ProcessDetails m_details;
     QString m_ownerName;
+    std::optional<ContainerInfo> m_container;
 };
 
 // True when the two strings are canonically equivalent Unicode text.

@@ -2,6 +2,7 @@
 
 #include "model/AdministratorStopping.h"
 #include "model/BackgroundRelease.h"
+#include "model/ContainerStopping.h"
 #include "model/PortListing.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
@@ -143,6 +144,23 @@ std::optional<RowError> PortStore::rowError(const PortEntryID &id) const {
     return std::nullopt;
 }
 
+QString PortStore::rowErrorDetail(const PortEntryID &id) const {
+    for (const RowErrorRecord &record : m_rowErrors) {
+        if (record.id == id)
+            return record.detail;
+    }
+    return {};
+}
+
+void PortStore::setContainerStopper(std::unique_ptr<ContainerStopping> containerStopper) {
+    m_containerStopper = std::move(containerStopper);
+}
+
+bool PortStore::isSuppressed(const PortEntry &entry) const {
+    return m_suppressedPIDs.contains(entry.pid()) ||
+           (entry.container() && m_suppressedContainers.contains(entry.container()->id));
+}
+
 QCoro::Task<> PortStore::refresh() {
     if (m_isRefreshing) {
         m_pendingRefresh = true;
@@ -175,7 +193,7 @@ QCoro::Task<> PortStore::performRefresh() {
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
     resolved.removeIf([&](const PortEntry &e) {
-        return m_suppressedPIDs.contains(e.pid()) || isStoppedSince(e, listingStart) ||
+        return isSuppressed(e) || isStoppedSince(e, listingStart) ||
                m_freedPorts.value(e.port(), 0) > listingStart;
     });
     // Every later listing begins after these outcomes, so they hide nothing any more.
@@ -268,6 +286,15 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
     if (index < 0)
         co_return;
+    // A container's row has no process of its own: its engine stops it.
+    if (m_entries.at(index).container()) {
+        co_await stopContainer(m_entries.at(index));
+        co_return;
+    }
+    if (isContainerProxyName(m_entries.at(index).processName())) {
+        refuseProxyKill(m_entries.at(index));
+        co_return;
+    }
     if (!m_entries.at(index).hasProcess()) {
         // pid 0 is no process: signalling it would reach a whole process group.
         co_await stopAsAdministrator(id);
@@ -295,7 +322,7 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
         // announces already shows them.
         clearErrors();
         for (const PortEntry &entry : std::as_const(affected))
-            m_rowErrors.append({entry.id(), rowErrorFor(outcome)});
+            m_rowErrors.append({entry.id(), rowErrorFor(outcome), {}});
         QList<PortEntry> restored = m_entries + affected;
         std::stable_sort(restored.begin(), restored.end(), displayOrderLess);
         setEntries(std::move(restored));
@@ -310,7 +337,7 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
 
 QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
-    if (index < 0 || m_entries[index].hasProcess())
+    if (index < 0 || m_entries.at(index).hasProcess() || m_entries.at(index).container())
         co_return;
     const qint64 port = id.port;
     if (m_administratorStopPorts.contains(port))
@@ -344,6 +371,55 @@ QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
     }
 
     co_await refresh();
+}
+
+// Stopping a container takes down every port it publishes, so all its rows go at once, as a
+// process's rows do on a kill; a refusal brings them back with the engine's message.
+QCoro::Task<> PortStore::stopContainer(PortEntry row) {
+    const ContainerInfo container = *row.container();
+    QList<PortEntry> affected;
+    QList<PortEntry> remaining;
+    for (const PortEntry &entry : std::as_const(m_entries)) {
+        const bool same = entry.container() && entry.container()->id == container.id &&
+                          entry.container()->engineSocket == container.engineSocket;
+        (same ? affected : remaining).append(entry);
+    }
+
+    m_suppressedContainers.insert(container.id);
+    setEntries(remaining);
+    reconcileSelection(affected + remaining, m_entries);
+
+    ContainerStopResult result{ContainerStopOutcome::refused, tr("no container engine is set up")};
+    if (m_containerStopper)
+        result = co_await m_containerStopper->stop(container);
+
+    m_rowErrors.removeIf([&](const RowErrorRecord &r) { return contains(affected, r.id); });
+    if (result.outcome == ContainerStopOutcome::refused) {
+        for (const PortEntry &entry : std::as_const(affected))
+            m_rowErrors.append({entry.id(), RowError::couldNotStopContainer, result.message});
+        QList<PortEntry> restored = m_entries + affected;
+        std::stable_sort(restored.begin(), restored.end(), displayOrderLess);
+        setEntries(std::move(restored));
+    }
+    m_suppressedContainers.remove(container.id);
+
+    co_await refresh();
+}
+
+// A proxy is never signalled: its container would keep running with its port cut off. The row
+// says so instead, and nothing else changes.
+void PortStore::refuseProxyKill(const PortEntry &row) {
+    const qint32 pid = row.pid();
+    QList<PortEntryID> ids;
+    for (const PortEntry &entry : std::as_const(m_entries)) {
+        if (entry.pid() == pid && entry.id().ownerUid == row.id().ownerUid)
+            ids.append(entry.id());
+    }
+    m_rowErrors.removeIf([&](const RowErrorRecord &r) { return ids.contains(r.id); });
+    for (const PortEntryID &id : std::as_const(ids))
+        m_rowErrors.append({id, RowError::containerProxy, {}});
+    // The errors are not announced by themselves; this assignment makes the views show them.
+    setEntries(m_entries);
 }
 
 void PortStore::moveSelection(int step) {

@@ -22,6 +22,7 @@ namespace quaystone {
 class WorkingDirectoryResolving;
 class ProcessKilling;
 class AdministratorStopping;
+class ContainerStopping;
 
 // The single owner of the listed ports. Lives on the main thread; its coroutines give the
 // thread up only while they await a service, and its invariants hold at each such point.
@@ -35,6 +36,8 @@ public:
     struct RowErrorRecord {
         PortEntryID id;
         RowError error;
+        // What the error line adds after its fixed text: the engine's word on a refused stop.
+        QString detail;
         friend bool operator==(const RowErrorRecord &, const RowErrorRecord &) = default;
     };
 
@@ -64,18 +67,26 @@ public:
     // Not announced by itself: changes land in the same turn as an announced change.
     const QList<RowErrorRecord> &rowErrors() const { return m_rowErrors; }
     std::optional<RowError> rowError(const PortEntryID &id) const;
+    QString rowErrorDetail(const PortEntryID &id) const;
+
+    // Container rows are stopped through their engine. Optional: without it, their stop fails
+    // with a row error.
+    void setContainerStopper(std::unique_ptr<ContainerStopping> containerStopper);
 
     PortRange range() const { return m_range; }
     bool isRefreshing() const { return m_isRefreshing; }
     bool hasPendingRefresh() const { return m_pendingRefresh; }
     const QSet<qint32> &suppressedPIDs() const { return m_suppressedPIDs; }
+    const QSet<QString> &suppressedContainers() const { return m_suppressedContainers; }
 
     // Runs refresh passes until none is owed. A call made while passes run marks one more
     // pass as owed and returns at once.
     QCoro::Task<> refresh();
     // Stops the process behind the row, records the outcome, then refreshes. An id that is
     // not listed is ignored; a row without a process is stopped as administrator. A stopped
-    // process's rows stay hidden until a pass whose listing began after the outcome.
+    // process's rows stay hidden until a pass whose listing began after the outcome. A
+    // container's row stops the container through its engine; a container's port proxy is
+    // refused with a row error and never signalled.
     QCoro::Task<> kill(PortEntryID id);
     // For a row of another user's listener: stops everything listening on its port with
     // administrator rights, records the outcome, then refreshes. The rows stay while the user
@@ -96,6 +107,9 @@ private:
     QCoro::Task<QList<PortEntry>> resolveWorkingDirectories(QList<PortEntry> listing);
     void reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current);
     void moveSelection(int step);
+    QCoro::Task<> stopContainer(PortEntry row);
+    void refuseProxyKill(const PortEntry &row);
+    bool isSuppressed(const PortEntry &entry) const;
 
     bool isStoppedSince(const PortEntry &entry, quint64 listingStart) const;
 
@@ -108,6 +122,7 @@ private:
     std::unique_ptr<WorkingDirectoryResolving> m_workingDirectoryResolver;
     std::unique_ptr<ProcessKilling> m_processKiller;
     std::unique_ptr<AdministratorStopping> m_administratorStopper;
+    std::unique_ptr<ContainerStopping> m_containerStopper;
     const PortRange m_range;
     const Clock m_now;
 
@@ -129,6 +144,7 @@ private:
         quint64 outcomeSequence;
     };
     QList<StoppedProcess> m_stoppedProcesses;
+    QSet<QString> m_suppressedContainers; // ids of containers whose stop is in progress
 
     QList<PortEntry> m_entries;
     RefreshState m_refreshState = RefreshState::idle;

@@ -2,7 +2,14 @@
 
 namespace quaystone {
 
-// Why a kill request for a row failed. The last two come from a stop as administrator.
-enum class RowError { permissionDenied, couldNotKill, notAuthorized, administratorStopUnavailable };
+// Why a kill request for a row failed.
+enum class RowError {
+    permissionDenied,
+    couldNotKill,
+    notAuthorized,                // a stop as administrator was refused
+    administratorStopUnavailable, // pkexec or the stop-port helper is missing
+    couldNotStopContainer,        // the row's error record carries the engine's message
+    containerProxy,               // the process forwards a container's port and is never signalled
+};
 
 } // namespace quaystone

@@ -134,11 +134,14 @@ void PopoverRootView::renderList() {
             },
             this);
     }
-    PortListView::Rows rows{m_store.entries(), m_store.selectedEntryID(), {}};
+    PortListView::Rows rows{m_store.entries(), m_store.selectedEntryID(), {}, {}};
     for (const PortStore::RowErrorRecord &record : m_store.rowErrors()) {
         // The first record of an entry is the one shown.
-        if (!rows.rowErrors.contains(record.id))
-            rows.rowErrors.insert(record.id, record.error);
+        if (rows.rowErrors.contains(record.id))
+            continue;
+        rows.rowErrors.insert(record.id, record.error);
+        if (!record.detail.isEmpty())
+            rows.rowErrorDetails.insert(record.id, record.detail);
     }
     m_list->setRows(std::move(rows));
     m_layout->addWidget(m_list);

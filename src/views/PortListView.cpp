@@ -71,7 +71,8 @@ void PortListView::setRows(Rows rows) {
     // Rows just built already have these inputs, and then nothing changes.
     for (const auto &[index, row] : m_builtRows) {
         const PortEntry &entry = m_rows.entries.at(index);
-        row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()));
+        row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()),
+                       m_rows.rowErrorDetails.value(entry.id()));
     }
 }
 
@@ -144,7 +145,7 @@ PortRowView *PortListView::buildRow(qsizetype index) {
     const PortEntryID id = entry.id();
     auto *row = new PortRowView(
         entry, m_rows.selectedEntryID == id, rowErrorOf(id), [select = m_select, id] { select(id); },
-        [kill = m_kill, id] { kill(id); }, viewport());
+        [kill = m_kill, id] { kill(id); }, viewport(), m_rows.rowErrorDetails.value(id));
     row->show();
     return row;
 }

@@ -31,6 +31,7 @@ public:
         QList<PortEntry> entries;
         std::optional<PortEntryID> selectedEntryID;
         QHash<PortEntryID, RowError> rowErrors;
+        QHash<PortEntryID, QString> rowErrorDetails; // only where an error has one
     };
     using RowAction = std::function<void(PortEntryID)>;
 

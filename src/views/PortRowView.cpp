@@ -59,7 +59,8 @@ PortRowView::Heights::Heights() {
 }
 
 PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
-                         std::function<void()> select, std::function<void()> kill, QWidget *parent)
+                         std::function<void()> select, std::function<void()> kill, QWidget *parent,
+                         QString rowErrorDetail)
     : QWidget(parent)
     , m_entry(entry)
     , m_isSelected(isSelected)
@@ -95,7 +96,7 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     m_label->addLayout(topLine);
     m_label->addStretch(1);
 
-    if (entry.hasProcess()) {
+    if (entry.hasProcess() || entry.container()) {
         m_killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
         m_killButton->setObjectName(QStringLiteral("kill-port-") + port);
         connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
@@ -116,18 +117,20 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     }
 
     setDetailLine();
-    setRowError(rowError);
+    setRowError(rowError, rowErrorDetail);
     setAccessibleNames();
 }
 
 PortRowView::~PortRowView() = default;
 
-void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError) {
+void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
+                            const QString &rowErrorDetail) {
     // Exact comparisons: the texts are shown as they are, only escaped.
-    const bool renamed = entry.processName() != m_entry.processName();
+    const bool renamed = entry.processName() != m_entry.processName() || entry.container() != m_entry.container();
     const bool described = entry.commandLine() != m_entry.commandLine() || entry.ownerName() != m_entry.ownerName();
     const bool moved = entry.workingDirectory() != m_entry.workingDirectory() ||
-                       entry.workingDirectoryDeleted() != m_entry.workingDirectoryDeleted();
+                       entry.workingDirectoryDeleted() != m_entry.workingDirectoryDeleted() ||
+                       entry.container() != m_entry.container();
     m_entry = entry;
     if (renamed)
         m_nameLabel->setText(displayText(entry.processName()));
@@ -141,12 +144,19 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
             m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
         update();
     }
-    setRowError(rowError);
+    setRowError(rowError, rowErrorDetail);
 }
 
 void PortRowView::setAccessibleNames() {
     const QString port = QString::number(m_entry.port());
     const QString name = displayText(m_entry.processName());
+    if (m_entry.container()) {
+        const QString image = displayText(m_entry.container()->image);
+        m_selectButton->setAccessibleName(tr("Port %1, container %2 of image %3").arg(port, name, image));
+        if (m_killButton)
+            m_killButton->setAccessibleName(tr("Stop container %1 on port %2").arg(name, port));
+        return;
+    }
     if (!m_entry.hasProcess()) {
         const QString owner = displayText(m_entry.ownerName());
         m_selectButton->setAccessibleName(tr("Port %1, owned by %2, another user").arg(port, owner));
@@ -171,7 +181,15 @@ void PortRowView::setAccessibleNames() {
 }
 
 bool PortRowView::hasDetailLine(const PortEntry &entry) {
-    return !entry.hasProcess() || entry.workingDirectory().has_value();
+    return secondLine(entry).has_value();
+}
+
+std::optional<QString> PortRowView::secondLine(const PortEntry &entry) {
+    if (entry.container())
+        return tr("%1 \u00B7 container").arg(displayText(entry.container()->image));
+    if (!entry.hasProcess())
+        return tr("another user's process");
+    return entry.workingDirectory() ? std::optional(displayText(*entry.workingDirectory())) : std::nullopt;
 }
 
 // Under the name: the working directory, marked apart when the kernel says it was removed (a
@@ -186,8 +204,7 @@ void PortRowView::setDetailLine() {
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(4);
     if (!m_entry.hasProcess()) {
-        line->addWidget(new TextLabel(tr("another user's process"), directoryFont(), TextTone::secondary, m_detailLine),
-                        1);
+        line->addWidget(new TextLabel(*secondLine(m_entry), directoryFont(), TextTone::secondary, m_detailLine), 1);
     } else {
         auto *path =
             new TextLabel(displayText(*m_entry.workingDirectory()), directoryFont(), TextTone::secondary, m_detailLine);
@@ -205,22 +222,23 @@ void PortRowView::setDetailLine() {
 }
 
 // The error line comes and goes with its identifier, so it is built and deleted, not hidden.
-void PortRowView::setRowError(std::optional<RowError> rowError) {
-    if (rowError == m_rowError)
+void PortRowView::setRowError(std::optional<RowError> rowError, const QString &detail) {
+    if (rowError == m_rowError && detail == m_rowErrorDetail)
         return;
     m_rowError = rowError;
+    m_rowErrorDetail = detail;
     delete m_errorLabel;
     m_errorLabel = nullptr;
     if (!rowError)
         return;
-    m_errorLabel = new TextLabel(errorText(*rowError), errorFont(), TextTone::red, m_selectButton);
+    m_errorLabel = new TextLabel(errorText(*rowError, detail), errorFont(), TextTone::red, m_selectButton);
     m_errorLabel->setObjectName(QStringLiteral("row-error-") + QString::number(m_entry.port()));
     m_errorLabel->setAccessibleName(m_errorLabel->text());
     m_label->insertWidget(1, m_errorLabel);
     m_errorLabel->show();
 }
 
-QString PortRowView::errorText(RowError error) {
+QString PortRowView::errorText(RowError error, const QString &detail) {
     switch (error) {
     case RowError::permissionDenied:
         return tr("Permission denied");
@@ -230,6 +248,10 @@ QString PortRowView::errorText(RowError error) {
         return tr("Not authorized");
     case RowError::administratorStopUnavailable:
         return tr("Stopping as administrator is unavailable");
+    case RowError::couldNotStopContainer:
+        return detail.isEmpty() ? tr("Could not stop container") : tr("Could not stop container: %1").arg(detail);
+    case RowError::containerProxy:
+        return tr("Forwards a container's port: stop the container instead");
     }
     return tr("Could not kill process");
 }

@@ -40,17 +40,21 @@ public:
     };
 
     PortRowView(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError, std::function<void()> select,
-                std::function<void()> kill, QWidget *parent = nullptr);
+                std::function<void()> kill, QWidget *parent = nullptr, QString rowErrorDetail = {});
     ~PortRowView() override;
 
     // Takes new inputs for the same entry id, touching only what changed. The row and its
     // buttons live on, so a press that straddles a render still ends in a click. The actions
     // are bound to the id and so stay as they are.
-    void setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError);
+    void setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
+                   const QString &rowErrorDetail = {});
     const PortEntry &entry() const { return m_entry; }
 
-    static QString errorText(RowError error);
+    static QString errorText(RowError error, const QString &detail = {});
     static bool hasDetailLine(const PortEntry &entry);
+    // The line under the name: the working directory, a container's image and the word
+    // "container", or the hint on another user's listener. None when there is none of these.
+    static std::optional<QString> secondLine(const PortEntry &entry);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -60,11 +64,12 @@ protected:
 private:
     void setAccessibleNames();
     void setDetailLine();
-    void setRowError(std::optional<RowError> rowError);
+    void setRowError(std::optional<RowError> rowError, const QString &detail);
 
     PortEntry m_entry;
     bool m_isSelected;
     std::optional<RowError> m_rowError;
+    QString m_rowErrorDetail;
     std::function<void()> m_select;
     PlainButton *m_selectButton;
     QVBoxLayout *m_label;
