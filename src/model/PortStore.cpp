@@ -364,7 +364,7 @@ QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
             if (!onPort(entry) || entry.hasProcess())
                 continue;
             m_rowErrors.removeIf([&](const RowErrorRecord &r) { return r.id == entry.id(); });
-            m_rowErrors.append({entry.id(), *error});
+            m_rowErrors.append({entry.id(), *error, {}});
         }
         // Announces the errors; the rows themselves are unchanged.
         setEntries(m_entries);

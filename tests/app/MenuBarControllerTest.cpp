@@ -185,6 +185,9 @@ TEST(MenuBarControllerKeys, KillKeysOnAnotherUsersListenerStopItAsAdministrator)
         EXPECT_EQ(stopped->ports, QList<qint64>{6000});
         EXPECT_TRUE(h.killer->pids.isEmpty());
         stopped->pending.complete(AdministratorStopOutcome::cancelled);
+    }
+}
+
 TEST(MenuBarControllerClicks, TheSecondClickOfADoubleClickLeavesThePopupOpen) {
     const auto interval = MenuBarController::doubleClickInterval();
     const struct {
