@@ -1,6 +1,7 @@
 #include "app/PopoverWindow.h"
 
 #include "app/KeyDownEvent.h"
+#include "app/PopupAccessibility.h"
 #include "app/PopupPlacement.h"
 #include "views/PopoverRootView.h"
 
@@ -16,6 +17,7 @@ namespace quaystone {
 PopoverWindow::PopoverWindow(PortStore &store, AnchorGeometry anchorGeometry)
     : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint)
     , m_anchorGeometry(std::move(anchorGeometry)) {
+    installPopupAccessibility();
     setObjectName(QStringLiteral("quaystone-popup"));
     // Never seen (the window is frameless); it lets window tools and tests find the popup.
     setWindowTitle(QStringLiteral("Quaystone Ports"));
