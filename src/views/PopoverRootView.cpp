@@ -1,6 +1,8 @@
 #include "PopoverRootView.h"
 
 #include "Divider.h"
+#include "PopoverAccessibility.h"
+#include "PopoverAnnouncer.h"
 #include "PopoverCenteredMessageView.h"
 #include "PopoverFooterView.h"
 #include "PopoverHeaderView.h"
@@ -39,7 +41,9 @@ QString footerText(PortStore::TimePoint lastUpdatedAt) {
 PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
-    , m_layout(new QVBoxLayout(this)) {
+    , m_layout(new QVBoxLayout(this))
+    , m_announcer(new PopoverAnnouncer(this)) {
+    installPopoverAccessibility();
     setFixedWidth(popoverWidth);
     // Everything paints on the base colour; the red and the selection tint are chosen for it.
     setBackgroundRole(QPalette::Base);
@@ -52,13 +56,50 @@ PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
 
 PopoverRootView::~PopoverRootView() = default;
 
+QList<QObject *> PopoverRootView::accessibleChildren() const {
+    QList<QObject *> children;
+    for (int i = 0; i < m_layout->count(); ++i) {
+        if (QWidget *widget = m_layout->itemAt(i)->widget())
+            children.append(widget);
+    }
+    children.append(m_announcer);
+    return children;
+}
+
 void PopoverRootView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     render();
+    // After the window's own show and activation reach assistive technology, the selected row
+    // takes the focus.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_list)
+                m_list->focusSelectedRow();
+        },
+        Qt::QueuedConnection);
     startMainThreadTask([store = QPointer<PortStore>(&m_store)]() -> QCoro::Task<> {
         if (store && store->refreshState() == RefreshState::idle)
             co_await store->refresh();
     });
+}
+
+void PopoverRootView::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    // Opened again, the popup gives the selected row the focus again.
+    if (m_list)
+        m_list->forgetFocusedRow();
+}
+
+void PopoverRootView::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    // A window that is activated after it shows (a tool window on Wayland) gets the focus then.
+    if (event->type() == QEvent::ActivationChange && m_list) {
+        if (isActiveWindow())
+            m_list->focusSelectedRow();
+        else
+            m_list->forgetFocusedRow();
+    }
 }
 
 void PopoverRootView::scheduleRender() {
@@ -70,42 +111,89 @@ void PopoverRootView::scheduleRender() {
 
 void PopoverRootView::render() {
     m_renderScheduled = false;
-    while (QLayoutItem *item = m_layout->takeAt(0)) {
-        if (item->widget() != m_list)
-            delete item->widget();
-        delete item;
-    }
+    QList<QWidget *> content;
 
     const bool hasEntries = !m_store.entries().isEmpty();
     const RefreshState state = m_store.refreshState();
     if (hasEntries) {
-        m_layout->addWidget(new PopoverHeaderView(this));
-        m_layout->addWidget(new Divider(this));
+        delete m_message;
+        if (!m_header) {
+            m_header = new PopoverHeaderView(this);
+            m_headerDivider = new Divider(this);
+        }
         renderList();
+        content << m_header << m_headerDivider << m_list;
     } else {
+        delete m_header;
+        delete m_headerDivider;
         delete m_list;
         if (state == RefreshState::loadingInitial) {
-            m_layout->addWidget(new PopoverCenteredMessageView(tr("Checking ports..."), std::nullopt, this));
+            renderMessage(tr("Checking ports..."), std::nullopt);
         } else {
             const PortRange range = m_store.range();
-            const QString subtitle =
-                tr("Listening on %1-%2").arg(QString::number(range.lowerBound), QString::number(range.upperBound));
-            m_layout->addWidget(new PopoverCenteredMessageView(tr("No active ports"), subtitle, this));
+            renderMessage(
+                tr("No active ports"),
+                tr("Listening on %1-%2").arg(QString::number(range.lowerBound), QString::number(range.upperBound)));
         }
+        content << m_message;
     }
 
     const std::optional<PortStore::TimePoint> lastUpdatedAt = m_store.lastUpdatedAt();
     if (lastUpdatedAt && (hasEntries || state != RefreshState::loadingInitial)) {
-        m_layout->addWidget(new Divider(this));
-        m_layout->addWidget(new PopoverFooterView(footerText(*lastUpdatedAt), this));
+        const QString text = footerText(*lastUpdatedAt);
+        if (m_footer) {
+            m_footer->setText(text);
+        } else {
+            m_footerDivider = new Divider(this);
+            m_footer = new PopoverFooterView(text, this);
+        }
+        content << m_footerDivider << m_footer;
+    } else {
+        delete m_footerDivider;
+        delete m_footer;
     }
 
-    for (int i = 0; i < m_layout->count(); ++i)
-        m_layout->itemAt(i)->widget()->show();
+    // The layout is redone only when its parts change; parts that stay are neither hidden nor
+    // shown again.
+    bool sameParts = m_layout->count() == content.size();
+    for (int i = 0; sameParts && i < content.size(); ++i)
+        sameParts = m_layout->itemAt(i)->widget() == content[i];
+    if (!sameParts) {
+        while (QLayoutItem *item = m_layout->takeAt(0))
+            delete item;
+        for (QWidget *widget : std::as_const(content))
+            m_layout->addWidget(widget);
+    }
+    for (QWidget *widget : std::as_const(content))
+        widget->show();
     // Only on a change: every new constraint on a window goes out to the window system.
     const int height = m_layout->sizeHint().height();
     if (minimumHeight() != height || maximumHeight() != height)
         setFixedHeight(height);
+    announceChanges();
+}
+
+void PopoverRootView::renderMessage(const QString &title, const std::optional<QString> &subtitle) {
+    const QString key = title + QLatin1Char('\n') + subtitle.value_or(QString());
+    if (m_message && key == m_messageKey)
+        return;
+    delete m_message;
+    m_message = new PopoverCenteredMessageView(title, subtitle, this);
+    m_messageKey = key;
+}
+
+void PopoverRootView::announceChanges() {
+    PopoverAnnouncements::Snapshot snapshot{m_store.entries(), {}, m_store.suppressedPIDs(), std::nullopt};
+    for (const PortStore::RowErrorRecord &record : m_store.rowErrors()) {
+        if (!snapshot.rowErrors.contains(record.id))
+            snapshot.rowErrors.insert(record.id, record.error);
+    }
+    const QStringList messages = m_announcements.update(std::move(snapshot));
+    // Changes while the popup is closed are not news when it opens.
+    if (!isVisible())
+        return;
+    for (const QString &message : messages)
+        m_announcer->announce(message);
 }
 
 void PopoverRootView::renderList() {
@@ -131,7 +219,6 @@ void PopoverRootView::renderList() {
             rows.rowErrors.insert(record.id, record.error);
     }
     m_list->setRows(std::move(rows));
-    m_layout->addWidget(m_list);
 }
 
 } // namespace quaystone

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PopoverAnnouncements.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -7,6 +9,10 @@ class QVBoxLayout;
 
 namespace quaystone {
 
+class Divider;
+class PopoverAnnouncer;
+class PopoverFooterView;
+class PopoverHeaderView;
 class PortListView;
 class PortStore;
 
@@ -22,21 +28,38 @@ public:
     explicit PopoverRootView(PortStore &store, QWidget *parent = nullptr);
     ~PopoverRootView() override;
 
+    // The shown parts top to bottom, then the announcer: the order a screen reader reads.
+    QList<QObject *> accessibleChildren() const;
+
 protected:
     // Each time it comes on screen it renders anew (the footer's age is read at rendering)
     // and asks an idle store to refresh.
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     // Several changes announced in one turn of the event loop cost one render.
     void scheduleRender();
     void render();
     void renderList();
+    void renderMessage(const QString &title, const std::optional<QString> &subtitle);
+    void announceChanges();
 
     PortStore &m_store;
     QVBoxLayout *m_layout;
     // Kept across renders while rows are shown, so the scroll position survives a change.
     QPointer<PortListView> m_list;
+    // The header, the footer and a message are kept while they stay, so that a render that
+    // leaves them as they were does not rebuild them for a screen reader to hear again.
+    QPointer<PopoverHeaderView> m_header;
+    QPointer<Divider> m_headerDivider;
+    QPointer<QWidget> m_message;
+    QString m_messageKey;
+    QPointer<Divider> m_footerDivider;
+    QPointer<PopoverFooterView> m_footer;
+    PopoverAnnouncer *m_announcer;
+    PopoverAnnouncements m_announcements;
     bool m_renderScheduled = false;
 };
 

@@ -2,6 +2,7 @@
 
 #include "PortRowView.h"
 
+#include <QAccessible>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -71,6 +72,32 @@ void PortListView::setRows(Rows rows) {
     for (const auto &[index, row] : m_builtRows) {
         const PortEntry &entry = m_rows.entries[index];
         row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()));
+    }
+    focusSelectedRow();
+}
+
+QList<PortRowView *> PortListView::builtRows() const {
+    QList<PortRowView *> rows;
+    rows.reserve(qsizetype(m_builtRows.size()));
+    for (const auto &[index, row] : m_builtRows)
+        rows.append(row);
+    return rows;
+}
+
+void PortListView::focusSelectedRow() {
+    if (!m_rows.selectedEntryID) {
+        m_focusedRowID.reset();
+        return;
+    }
+    if (m_focusedRowID == m_rows.selectedEntryID || !isVisible() || !isActiveWindow())
+        return;
+    for (const auto &[index, row] : m_builtRows) {
+        if (row->entry().id() == *m_rows.selectedEntryID) {
+            m_focusedRowID = m_rows.selectedEntryID;
+            QAccessibleEvent event(row, QAccessible::Focus);
+            QAccessible::updateAccessibility(&event);
+            return;
+        }
     }
 }
 

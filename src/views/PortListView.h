@@ -42,6 +42,13 @@ public:
     // selected row is scrolled into view, so the keyboard never selects an unseen row.
     void setRows(Rows rows);
 
+    // The rows that exist as widgets, top to bottom.
+    QList<PortRowView *> builtRows() const;
+    // Tells assistive technology that the selected row has the focus, once per row while the
+    // window is active; forgetFocusedRow() makes the next call tell it again.
+    void focusSelectedRow();
+    void forgetFocusedRow() { m_focusedRowID.reset(); }
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -63,6 +70,7 @@ private:
     // m_offsets[i] is the top of row i; the last element is the height of all rows.
     std::vector<int> m_offsets{0};
     std::map<qsizetype, PortRowView *> m_builtRows;
+    std::optional<PortEntryID> m_focusedRowID;
 };
 
 } // namespace quaystone

@@ -6,6 +6,7 @@
 #include "ViewStyle.h"
 #include "model/PortEntry.h"
 
+#include <QAccessible>
 #include <QBoxLayout>
 #include <QFontMetrics>
 #include <QMouseEvent>
@@ -117,12 +118,18 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
     }
     if (moved)
         setDirectory(entry.workingDirectory());
+    const bool errorChanged = rowError != m_rowError;
     if (isSelected != m_isSelected) {
         m_isSelected = isSelected;
         m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
         update();
     }
     setRowError(rowError);
+    // The row's spoken name joins the port, name, folder and error.
+    if (renamed || moved || errorChanged) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void PortRowView::setAccessibleNames() {

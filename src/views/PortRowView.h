@@ -46,6 +46,8 @@ public:
     // are bound to the id and so stay as they are.
     void setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError);
     const PortEntry &entry() const { return m_entry; }
+    bool isSelected() const { return m_isSelected; }
+    std::optional<RowError> rowError() const { return m_rowError; }
 
     static QString errorText(RowError error);
 
