@@ -262,8 +262,14 @@ def check_popup(run, binary, scratch):
 
     closed = recorder.mark()
     key("Escape")
-    recorder.wait("the popup's window:deactivate or hide", lambda e: e.name == POPUP and (
-        e.type == "object:state-changed:showing" and e.detail1 == 0 or e.type.startswith("window:")), closed, 5)
+    recorder.wait("the popup to hide", lambda e: e.name == POPUP and e.type == "object:state-changed:showing"
+                  and e.detail1 == 0, closed, 5)
+    # Opened again, the popup gives the selected row the focus again.
+    reopened = recorder.mark()
+    click_window(icon)
+    recorder.wait("the popup's window:activate again", lambda e: e.type == "window:activate" and e.name == POPUP,
+                  reopened)
+    recorder.wait("a focus event on the selected row again", focus_on(second), reopened)
 
 
 def check_row_error(run, binary, scratch):
