@@ -107,23 +107,27 @@ private:
     PortRowView *row() const { return static_cast<PortRowView *>(object()); }
 };
 
-class AnnouncerAccessible : public QAccessibleObject {
+// A message of the announcer, read in the popup's tree after the footer.
+class AnnouncementAccessible : public QAccessibleObject {
 public:
-    explicit AnnouncerAccessible(PopoverAnnouncer *announcer)
-        : QAccessibleObject(announcer) {}
+    explicit AnnouncementAccessible(PopoverAnnouncement *announcement)
+        : QAccessibleObject(announcement) {}
 
-    QAccessibleInterface *parent() const override { return QAccessible::queryAccessibleInterface(object()->parent()); }
+    // The announcer is no element of its own: its messages are children of the popup's root.
+    QAccessibleInterface *parent() const override {
+        QObject *announcer = object()->parent();
+        return announcer ? QAccessible::queryAccessibleInterface(announcer->parent()) : nullptr;
+    }
     int childCount() const override { return 0; }
     QAccessibleInterface *child(int) const override { return nullptr; }
     int indexOfChild(const QAccessibleInterface *) const override { return -1; }
     QString text(QAccessible::Text t) const override {
-        return t == QAccessible::Name ? static_cast<PopoverAnnouncer *>(object())->message() : QString();
+        return t == QAccessible::Name ? static_cast<PopoverAnnouncement *>(object())->message() : QString();
     }
     QAccessible::Role role() const override { return QAccessible::Notification; }
     QAccessible::State state() const override {
         QAccessible::State state;
         state.readOnly = true;
-        state.invisible = static_cast<PopoverAnnouncer *>(object())->message().isEmpty();
         return state;
     }
 };
@@ -137,8 +141,8 @@ QAccessibleInterface *popoverFactory(const QString &className, QObject *object) 
         return new RootAccessible(static_cast<PopoverRootView *>(object));
     if (className == QLatin1String("quaystone::Divider"))
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Separator);
-    if (className == QLatin1String("quaystone::PopoverAnnouncer"))
-        return new AnnouncerAccessible(static_cast<PopoverAnnouncer *>(object));
+    if (className == QLatin1String("quaystone::PopoverAnnouncement"))
+        return new AnnouncementAccessible(static_cast<PopoverAnnouncement *>(object));
     return nullptr;
 }
 

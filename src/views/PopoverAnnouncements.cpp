@@ -4,6 +4,9 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <tuple>
+
 namespace quaystone {
 
 namespace {
@@ -12,12 +15,13 @@ QString tr(const char *text) {
     return QCoreApplication::translate("quaystone::PopoverAnnouncements", text);
 }
 
-// "python3 on port 4243", or "on ports 4243, 4244" for a process that listens on several.
-QString describeProcess(const QList<PortEntry> &entries, qint32 pid) {
+// "python3 on port 4243", or "on ports 4243, 4244" for a process that listens on several. Rows
+// without a process (another user's listener) stand alone.
+QString describeProcess(const QList<PortEntry> &entries, const PortEntryID &id) {
     QString name;
     QStringList ports;
     for (const PortEntry &entry : entries) {
-        if (entry.pid() != pid)
+        if (id.pid > 0 ? entry.pid() != id.pid : entry.id() != id)
             continue;
         if (ports.isEmpty())
             name = entry.processName();
@@ -38,43 +42,51 @@ QStringList PopoverAnnouncements::update(Snapshot snapshot) {
     for (const qint32 pid : std::as_const(snapshot.suppressedPIDs)) {
         if (m_previous.suppressedPIDs.contains(pid) || m_killing.contains(pid))
             continue;
-        const QString process = describeProcess(m_previous.entries, pid);
+        const QString process = describeProcess(m_previous.entries, PortEntryID{pid, 0});
         if (process.isEmpty())
             continue; // never shown, so nothing to tell
         m_killing.insert(pid, process);
         messages.append(tr("Stopping %1").arg(process));
     }
     for (auto it = m_killing.begin(); it != m_killing.end();) {
-        if (snapshot.suppressedPIDs.contains(it.key())) {
+        // A kill has ended when its process is no longer suppressed, or when its rows came back
+        // (a refused kill puts them back, with their errors, before the suppression ends).
+        const qint32 pid = it.key();
+        const bool rowsBack = std::any_of(snapshot.entries.cbegin(), snapshot.entries.cend(),
+                                          [pid](const PortEntry &entry) { return entry.pid() == pid; });
+        if (snapshot.suppressedPIDs.contains(pid) && !rowsBack) {
             ++it;
             continue;
         }
         std::optional<RowError> error;
-        for (const PortEntry &entry : std::as_const(snapshot.entries)) {
-            if (entry.pid() == it.key() && snapshot.rowErrors.contains(entry.id())) {
-                error = snapshot.rowErrors.value(entry.id());
-                break;
-            }
+        for (auto record = snapshot.rowErrors.cbegin(); rowsBack && record != snapshot.rowErrors.cend() && !error;
+             ++record) {
+            if (record.key().pid == pid)
+                error = *record;
         }
-        if (error) {
+        if (error)
             messages.append(tr("Could not stop %1: %2").arg(*it, PortRowView::errorText(*error)));
-            told.insert(it.key());
-        } else {
+        else
             messages.append(tr("Stopped %1").arg(*it));
-        }
+        told.insert(pid);
         it = m_killing.erase(it);
     }
     // A kill that failed before any render saw it start still shows its error.
-    for (const PortEntry &entry : std::as_const(snapshot.entries)) {
-        const auto error = snapshot.rowErrors.constFind(entry.id());
-        if (error == snapshot.rowErrors.cend() || told.contains(entry.pid()))
-            continue;
-        const auto before = m_previous.rowErrors.constFind(entry.id());
-        if (before != m_previous.rowErrors.cend() && *before == *error)
-            continue;
-        told.insert(entry.pid());
-        messages.append(tr("Could not stop %1: %2")
-                            .arg(describeProcess(snapshot.entries, entry.pid()), PortRowView::errorText(*error)));
+    QList<PortEntryID> newErrors;
+    for (auto it = snapshot.rowErrors.cbegin(); it != snapshot.rowErrors.cend(); ++it) {
+        const auto before = m_previous.rowErrors.constFind(it.key());
+        if ((before == m_previous.rowErrors.cend() || *before != *it) && !told.contains(it.key().pid))
+            newErrors.append(it.key());
+    }
+    std::sort(newErrors.begin(), newErrors.end(), [](const PortEntryID &a, const PortEntryID &b) {
+        return std::tie(a.port, a.pid) < std::tie(b.port, b.pid);
+    });
+    for (const PortEntryID &id : std::as_const(newErrors)) {
+        const QString process = describeProcess(snapshot.entries, id);
+        if (process.isEmpty() || (id.pid > 0 && told.contains(id.pid)))
+            continue; // a row that is not shown, or its process already told
+        told.insert(id.pid);
+        messages.append(tr("Could not stop %1: %2").arg(process, PortRowView::errorText(snapshot.rowErrors.value(id))));
     }
     if (snapshot.updateFailure && snapshot.updateFailure != m_previous.updateFailure)
         messages.append(tr("Update failed: %1").arg(*snapshot.updateFailure));

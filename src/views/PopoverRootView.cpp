@@ -10,7 +10,10 @@
 #include "model/MainThreadTask.h"
 #include "model/PortStore.h"
 
+#include <QAccessible>
+#include <QGuiApplication>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <chrono>
 #include <limits>
@@ -51,6 +54,9 @@ PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
     connect(&m_store, &PortStore::changed, this, &PopoverRootView::scheduleRender);
+    // At each change rather than at the next render: a kill that ends before the render would
+    // otherwise go untold.
+    connect(&m_store, &PortStore::changed, this, &PopoverRootView::announceChanges);
     render();
 }
 
@@ -62,20 +68,31 @@ QList<QObject *> PopoverRootView::accessibleChildren() const {
         if (QWidget *widget = m_layout->itemAt(i)->widget())
             children.append(widget);
     }
-    children.append(m_announcer);
-    return children;
+    return children + m_announcer->announcements();
 }
 
 void PopoverRootView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     render();
-    // After the window's own show and activation reach assistive technology, the selected row
-    // takes the focus.
+    // Qt tells assistive technology that a window is active when it gains the input focus. A
+    // popup shown again soon after it closed never lost it in Qt's eyes (xcb waits a moment
+    // before it lets a window lose the focus), so that activation is told here.
+    const bool activationUntold =
+        QGuiApplication::focusWindow() && QGuiApplication::focusWindow() == window()->windowHandle();
+    // After the window's show, and its activation, have reached assistive technology, the
+    // selected row takes the focus.
     QMetaObject::invokeMethod(
         this,
-        [this] {
-            if (m_list)
-                m_list->focusSelectedRow();
+        [this, activationUntold] {
+            if (!isVisible() || !isActiveWindow())
+                return;
+            if (activationUntold) {
+                QAccessible::State active;
+                active.active = true;
+                QAccessibleStateChangeEvent activated(window(), active);
+                QAccessible::updateAccessibility(&activated);
+            }
+            setTellsFocus(true);
         },
         Qt::QueuedConnection);
     startMainThreadTask([store = QPointer<PortStore>(&m_store)]() -> QCoro::Task<> {
@@ -86,20 +103,23 @@ void PopoverRootView::showEvent(QShowEvent *event) {
 
 void PopoverRootView::hideEvent(QHideEvent *event) {
     QWidget::hideEvent(event);
-    // Opened again, the popup gives the selected row the focus again.
-    if (m_list)
-        m_list->forgetFocusedRow();
+    setTellsFocus(false);
 }
 
 void PopoverRootView::changeEvent(QEvent *event) {
     QWidget::changeEvent(event);
-    // A window that is activated after it shows (a tool window on Wayland) gets the focus then.
-    if (event->type() == QEvent::ActivationChange && m_list) {
-        if (isActiveWindow())
-            m_list->focusSelectedRow();
-        else
-            m_list->forgetFocusedRow();
-    }
+    // A window that becomes active after it shows (a tool window on Wayland, a click back into
+    // the UI-test window) gives the focus then.
+    if (event->type() == QEvent::ActivationChange)
+        setTellsFocus(isVisible() && isActiveWindow());
+}
+
+void PopoverRootView::setTellsFocus(bool tells) {
+    if (tells == m_tellsFocus)
+        return;
+    m_tellsFocus = tells;
+    if (m_list)
+        m_list->setTellsFocus(tells);
 }
 
 void PopoverRootView::scheduleRender() {
@@ -170,7 +190,6 @@ void PopoverRootView::render() {
     const int height = m_layout->sizeHint().height();
     if (minimumHeight() != height || maximumHeight() != height)
         setFixedHeight(height);
-    announceChanges();
 }
 
 void PopoverRootView::renderMessage(const QString &title, const std::optional<QString> &subtitle) {
@@ -211,6 +230,7 @@ void PopoverRootView::renderList() {
                 });
             },
             this);
+        m_list->setTellsFocus(m_tellsFocus);
     }
     PortListView::Rows rows{m_store.entries(), m_store.selectedEntryID(), {}};
     for (const PortStore::RowErrorRecord &record : m_store.rowErrors()) {

@@ -28,7 +28,8 @@ public:
     explicit PopoverRootView(PortStore &store, QWidget *parent = nullptr);
     ~PopoverRootView() override;
 
-    // The shown parts top to bottom, then the announcer: the order a screen reader reads.
+    // The shown parts top to bottom, then the latest announcements: the order a screen reader
+    // reads.
     QList<QObject *> accessibleChildren() const;
 
 protected:
@@ -39,12 +40,13 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    // Several changes announced in one turn of the event loop cost one render.
+    // Several changes in one turn of the event loop cost one render.
     void scheduleRender();
     void render();
     void renderList();
     void renderMessage(const QString &title, const std::optional<QString> &subtitle);
     void announceChanges();
+    void setTellsFocus(bool tells);
 
     PortStore &m_store;
     QVBoxLayout *m_layout;
@@ -60,6 +62,9 @@ private:
     QPointer<PopoverFooterView> m_footer;
     PopoverAnnouncer *m_announcer;
     PopoverAnnouncements m_announcements;
+    // The window is shown, assistive technology knows it, and it is active: the selected row
+    // has the focus.
+    bool m_tellsFocus = false;
     bool m_renderScheduled = false;
 };
 

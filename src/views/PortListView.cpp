@@ -60,6 +60,7 @@ void PortListView::setRows(Rows rows) {
         }
     }
     qDeleteAll(built);
+    m_selectedIndex = selectedIndex;
 
     setFixedHeight(visibleHeight());
     QScrollBar *bar = verticalScrollBar();
@@ -84,21 +85,32 @@ QList<PortRowView *> PortListView::builtRows() const {
     return rows;
 }
 
+void PortListView::setTellsFocus(bool tells) {
+    m_tellsFocus = tells;
+    m_focusedRowID.reset();
+    focusSelectedRow();
+}
+
 void PortListView::focusSelectedRow() {
-    if (!m_rows.selectedEntryID) {
+    if (!m_rows.selectedEntryID)
         m_focusedRowID.reset();
+    if (!m_tellsFocus || !m_rows.selectedEntryID || m_focusedRowID == m_rows.selectedEntryID)
         return;
-    }
-    if (m_focusedRowID == m_rows.selectedEntryID || !isVisible() || !isActiveWindow())
+    const qsizetype index = m_selectedIndex;
+    if (index < 0)
         return;
-    for (const auto &[index, row] : m_builtRows) {
-        if (row->entry().id() == *m_rows.selectedEntryID) {
-            m_focusedRowID = m_rows.selectedEntryID;
-            QAccessibleEvent event(row, QAccessible::Focus);
-            QAccessible::updateAccessibility(&event);
-            return;
-        }
+    // Scrolled out of view (by the wheel, before the popup closed), the row is brought back:
+    // the focus goes only to a row that is built, and the user sees where the keys act.
+    if (!m_builtRows.contains(index)) {
+        scrollToShow(index);
+        placeRows();
     }
+    const auto row = m_builtRows.find(index);
+    if (row == m_builtRows.end())
+        return;
+    m_focusedRowID = m_rows.selectedEntryID;
+    QAccessibleEvent event(row->second, QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
 }
 
 QSize PortListView::sizeHint() const {

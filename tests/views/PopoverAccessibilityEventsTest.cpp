@@ -2,8 +2,6 @@
 
 #include "views/PopoverAnnouncer.h"
 
-#include "views/PopoverAnnouncer.h"
-
 #include <QAccessible>
 #include <QTest>
 
@@ -128,7 +126,7 @@ TEST_F(PopoverAccessibilityEventsTest, KillsAndTheirErrorsAreAnnouncedWhileShown
 
     QStringList announced;
     for (const EventRecorder::Event &event : recorder.events) {
-        if (event.type == QAccessible::ObjectShow && qobject_cast<PopoverAnnouncer *>(event.object))
+        if (event.type == QAccessible::ObjectShow && qobject_cast<PopoverAnnouncement *>(event.object))
             announced.append(event.name);
     }
     EXPECT_EQ(announced, (QStringList{"Stopping ruby on port 3001", "Stopped ruby on port 3001",
@@ -144,7 +142,7 @@ TEST_F(PopoverAccessibilityEventsTest, KillsAndTheirErrorsAreAnnouncedWhileShown
     QTest::mouseClick(find(QStringLiteral("kill-port-3005")), Qt::LeftButton);
     drainEvents();
     for (const EventRecorder::Event &event : recorder.events)
-        EXPECT_FALSE(qobject_cast<PopoverAnnouncer *>(event.object)) << event.name.toStdString();
+        EXPECT_FALSE(qobject_cast<PopoverAnnouncement *>(event.object)) << event.name.toStdString();
 }
 
 } // namespace

@@ -90,19 +90,26 @@ TEST_F(PopoverAccessibilityTest, RowsAreListItemsNamedSelectedAndFocusedWithTheS
     EXPECT_TRUE(second->state().selected && !second->state().focused);
 }
 
-TEST_F(PopoverAccessibilityTest, TreeReadsHeaderRowsAndFooterInOrderWhateverCameFirst) {
+TEST_F(PopoverAccessibilityTest, TreeReadsHeaderRowsFooterAndTheLatestAnnouncementsInOrder) {
     // The footer exists before the list does: a list that arrives later still reads before it.
     load({});
-    load({PortEntry(10, 3000, "node")});
+    load({PortEntry(10, 3000, "node"), PortEntry(11, 3001, "ruby"), PortEntry(12, 3002, "go")});
     QAccessibleInterface *root = accessibleOf(&view());
-    const QStringList roles = childRoles(root);
-    ASSERT_EQ(roles.size(), 6) << roles.join(" | ").toStdString();
-    EXPECT_EQ(roles[1], "-");
-    EXPECT_EQ(roles[2], "Listening ports");
-    EXPECT_EQ(roles[3], "-");
+    EXPECT_EQ(childRoles(root), (QStringList{"", "-", "Listening ports", "-", ""}));
     EXPECT_EQ(root->child(0)->child(0)->text(QAccessible::Name), "PORT");
     EXPECT_EQ(root->child(4)->child(0)->text(QAccessible::Name), "Last updated just now");
-    EXPECT_EQ(root->child(5)->role(), QAccessible::Notification);
+
+    // Each kill tells its start and its end; the latest four messages stay, after the footer.
+    m_killer->held = false;
+    for (const int port : {3000, 3001, 3002}) {
+        QTest::mouseClick(find(QStringLiteral("kill-port-%1").arg(port)), Qt::LeftButton);
+        drainEvents();
+    }
+    const QStringList children = childRoles(root);
+    ASSERT_EQ(children.size(), 9) << children.join(" | ").toStdString();
+    EXPECT_EQ(children.sliced(5), (QStringList{"Stopping ruby on port 3001", "Stopped ruby on port 3001",
+                                               "Stopping go on port 3002", "Stopped go on port 3002"}));
+    EXPECT_EQ(root->child(8)->role(), QAccessible::Notification);
 }
 
 TEST(PopoverAnnouncements, TellKillsTheirOutcomeAndFailedUpdatesOnce) {
@@ -122,6 +129,9 @@ TEST(PopoverAnnouncements, TellKillsTheirOutcomeAndFailedUpdatesOnce) {
          {"Stopping node on ports 3000, 3005", "Stopped node on ports 3000, 3005"}},
         {"kill that fails",
          {shown, killingNode, refused, refused},
+         {"Stopping node on ports 3000, 3005", "Could not stop node on ports 3000, 3005: Could not kill process"}},
+        {"kill refused: rows back before the suppression ends",
+         {shown, killingNode, Snapshot{refused.entries, refused.rowErrors, {10}, std::nullopt}, refused},
          {"Stopping node on ports 3000, 3005", "Could not stop node on ports 3000, 3005: Could not kill process"}},
         {"kill that failed before a render saw it",
          {shown, refused},
