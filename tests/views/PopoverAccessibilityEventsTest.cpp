@@ -143,6 +143,10 @@ TEST_F(PopoverAccessibilityEventsTest, KillsAndTheirErrorsAreAnnouncedWhileShown
     drainEvents();
     for (const EventRecorder::Event &event : recorder.events)
         EXPECT_FALSE(qobject_cast<PopoverAnnouncement *>(event.object)) << event.name.toStdString();
+    // The held kill ends, so that its task does not outlive the test.
+    ASSERT_EQ(m_killer->pending.waiting(), 1u);
+    m_killer->pending.complete(ProcessKillOutcome::killed);
+    drainEvents();
 }
 
 } // namespace
