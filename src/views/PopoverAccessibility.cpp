@@ -5,6 +5,7 @@
 #include "PopoverRootView.h"
 #include "PortListView.h"
 #include "PortRowView.h"
+#include "model/DisplayText.h"
 
 #include <QAccessibleObject>
 #include <QAccessibleWidget>
@@ -169,9 +170,10 @@ QString spokenDirectory(const QString &path, const QString &home) {
 }
 
 QString spokenRowName(const PortEntry &entry, std::optional<RowError> rowError, const QString &home) {
-    QString name = PortRowView::tr("Port %1, %2").arg(QString::number(entry.port()), entry.processName());
+    // Names and folders come from other processes: read out as the row shows them, escaped.
+    QString name = PortRowView::tr("Port %1, %2").arg(QString::number(entry.port()), displayText(entry.processName()));
     if (entry.workingDirectory())
-        name += QStringLiteral(", ") + spokenDirectory(*entry.workingDirectory(), home);
+        name += QStringLiteral(", ") + displayText(spokenDirectory(*entry.workingDirectory(), home));
     if (rowError)
         name += QStringLiteral(", ") + PortRowView::errorText(*rowError);
     return name;

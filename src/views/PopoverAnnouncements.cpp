@@ -1,6 +1,7 @@
 #include "PopoverAnnouncements.h"
 
 #include "PortRowView.h"
+#include "model/DisplayText.h"
 
 #include <QCoreApplication>
 
@@ -24,7 +25,7 @@ QString describeProcess(const QList<PortEntry> &entries, const PortEntryID &id) 
         if (id.pid > 0 ? entry.pid() != id.pid : entry.id() != id)
             continue;
         if (ports.isEmpty())
-            name = entry.processName();
+            name = displayText(entry.processName());
         const QString port = QString::number(entry.port());
         if (!ports.contains(port))
             ports.append(port);

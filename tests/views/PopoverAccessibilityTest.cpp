@@ -61,6 +61,9 @@ TEST(SpokenDirectory, ShortensTheHomeFolderOnly) {
               "Port 4243, python3, ~/src/api");
     EXPECT_EQ(spokenRowName(PortEntry(1, 65535, "node"), RowError::permissionDenied, "/home/al"),
               "Port 65535, node, Permission denied");
+    // A name or folder cannot pose as other words: control characters are read as escapes.
+    EXPECT_EQ(spokenRowName(PortEntry(1, 3000, "a\nPort 9, b", "/home/al/x\u202Ey"), std::nullopt, "/home/al"),
+              "Port 3000, a\\nPort 9, b, ~/x\\u202Ey");
 }
 
 TEST_F(PopoverAccessibilityTest, RowsAreListItemsNamedSelectedAndFocusedWithTheStore) {
