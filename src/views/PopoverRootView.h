@@ -16,9 +16,10 @@ class PopoverHeaderView;
 class PortListView;
 class PortStore;
 
-// The popup's content: header, lazily built rows, messages and footer, rebuilt from the
-// store on each change. Holds no state of its own; 320 wide, height from its content.
-// The store must outlive the view.
+// The popup's content: header, lazily built rows, messages and footer, rendered from the
+// store on each change; parts that stay as they were are kept. Beyond its widgets it keeps
+// only what assistive technology has been told. 320 wide, height from its content. The
+// store must outlive the view.
 class PopoverRootView : public QWidget {
     Q_OBJECT
 
