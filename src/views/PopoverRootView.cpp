@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <limits>
+#include <utility>
 
 namespace quaystone {
 
@@ -54,9 +55,9 @@ PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
     connect(&m_store, &PortStore::changed, this, &PopoverRootView::scheduleRender);
-    // At each change rather than at the next render: a kill that ends before the render would
-    // otherwise go untold.
-    connect(&m_store, &PortStore::changed, this, &PopoverRootView::announceChanges);
+    // Seen at each change rather than at the next render: a kill that ends before the render
+    // would otherwise go untold.
+    connect(&m_store, &PortStore::changed, this, &PopoverRootView::noteChanges);
     render();
 }
 
@@ -190,6 +191,9 @@ void PopoverRootView::render() {
     const int height = m_layout->sizeHint().height();
     if (minimumHeight() != height || maximumHeight() != height)
         setFixedHeight(height);
+    // After the focus has moved (a kill moves the selection), so that a reader that stops
+    // speaking at a focus change does not cut the message short.
+    announcePending();
 }
 
 void PopoverRootView::renderMessage(const QString &title, const std::optional<QString> &subtitle) {
@@ -201,13 +205,17 @@ void PopoverRootView::renderMessage(const QString &title, const std::optional<QS
     m_messageKey = key;
 }
 
-void PopoverRootView::announceChanges() {
+void PopoverRootView::noteChanges() {
     PopoverAnnouncements::Snapshot snapshot{m_store.entries(), {}, m_store.suppressedPIDs(), std::nullopt};
     for (const PortStore::RowErrorRecord &record : m_store.rowErrors()) {
         if (!snapshot.rowErrors.contains(record.id))
             snapshot.rowErrors.insert(record.id, record.error);
     }
-    const QStringList messages = m_announcements.update(std::move(snapshot));
+    m_pendingAnnouncements += m_announcements.update(std::move(snapshot));
+}
+
+void PopoverRootView::announcePending() {
+    const QStringList messages = std::exchange(m_pendingAnnouncements, {});
     // Changes while the popup is closed are not news when it opens.
     if (!isVisible())
         return;

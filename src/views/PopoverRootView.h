@@ -46,7 +46,8 @@ private:
     void render();
     void renderList();
     void renderMessage(const QString &title, const std::optional<QString> &subtitle);
-    void announceChanges();
+    void noteChanges();
+    void announcePending();
     void setTellsFocus(bool tells);
 
     PortStore &m_store;
@@ -63,6 +64,7 @@ private:
     QPointer<PopoverFooterView> m_footer;
     PopoverAnnouncer *m_announcer;
     PopoverAnnouncements m_announcements;
+    QStringList m_pendingAnnouncements;
     // The window is shown, assistive technology knows it, and it is active: the selected row
     // has the focus.
     bool m_tellsFocus = false;

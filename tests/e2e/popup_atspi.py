@@ -256,8 +256,11 @@ def check_popup(run, binary, scratch):
 
     killed = recorder.mark()
     key("Delete")
-    recorder.wait("the kill's start announced", notification("Stopping python3 on port 4243"), killed)
-    recorder.wait("the selection moved to the remaining row", focus_on(WEB_ROW), killed)
+    started = recorder.wait("the kill's start announced", notification("Stopping python3 on port 4243"), killed)
+    moved_on = recorder.wait("the selection moved to the remaining row", focus_on(WEB_ROW), killed)
+    # A reader stops speaking at a focus change: the message comes after it.
+    if recorder.events.index(started) < recorder.events.index(moved_on):
+        raise Failure("the kill was announced before the focus moved, which would cut it short")
     recorder.wait("the kill's end announced", notification("Stopped python3 on port 4243"), killed)
     rows = [role_and_name(acc)[1] for acc, _ in walk(popup) if role_and_name(acc)[0] == "list item"]
     if rows != [WEB_ROW]:
