@@ -1,6 +1,7 @@
 #include "app/PopoverWindow.h"
 
 #include "app/KeyDownEvent.h"
+#include "app/PopupAccessibility.h"
 #include "app/TrayLogging.h"
 #include "views/PopoverRootView.h"
 
@@ -25,6 +26,7 @@ bool onWayland() {
 PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
     : QWidget(nullptr, (onWayland() ? Qt::Tool : Qt::Popup) | Qt::FramelessWindowHint)
     , m_anchorSource(std::move(anchorSource)) {
+    installPopupAccessibility();
     setObjectName(QStringLiteral("quaystone-popup"));
     // Never seen (the window is frameless); it lets window tools and tests find the popup.
     setWindowTitle(QStringLiteral("Quaystone Ports"));

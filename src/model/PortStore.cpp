@@ -193,8 +193,7 @@ QCoro::Task<> PortStore::performRefresh() {
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
     resolved.removeIf([&](const PortEntry &e) {
-        return isSuppressed(e) || isStoppedSince(e, listingStart) ||
-               m_freedPorts.value(e.port(), 0) > listingStart;
+        return isSuppressed(e) || isStoppedSince(e, listingStart) || m_freedPorts.value(e.port(), 0) > listingStart;
     });
     // Every later listing begins after these outcomes, so they hide nothing any more.
     m_stoppedProcesses.removeIf([&](const StoppedProcess &p) { return p.outcomeSequence < listingStart; });

@@ -6,6 +6,8 @@
 
 namespace quaystone {
 
+class TextLabel;
+
 // The line under the list: how long ago it was refreshed, or that the latest update failed (in red),
 // and the refresh key at the right.
 class PopoverFooterView : public QWidget {
@@ -13,6 +15,13 @@ class PopoverFooterView : public QWidget {
 
 public:
     explicit PopoverFooterView(const QString &text, TextTone tone = TextTone::secondary, QWidget *parent = nullptr);
+
+    // Touches the label only when the text or its tone differs, so a render that changes nothing
+    // here tells assistive technology nothing.
+    void setText(const QString &text, TextTone tone = TextTone::secondary);
+
+private:
+    TextLabel *m_text;
 };
 
 } // namespace quaystone

@@ -1,6 +1,8 @@
 #include "PopoverRootView.h"
 
 #include "Divider.h"
+#include "PopoverAccessibility.h"
+#include "PopoverAnnouncer.h"
 #include "PopoverCenteredMessageView.h"
 #include "PopoverErrorView.h"
 #include "PopoverFooterView.h"
@@ -10,10 +12,14 @@
 #include "model/MainThreadTask.h"
 #include "model/PortStore.h"
 
+#include <QAccessible>
+#include <QGuiApplication>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <chrono>
 #include <limits>
+#include <utility>
 
 namespace quaystone {
 
@@ -41,7 +47,9 @@ QString footerText(PortStore::TimePoint lastUpdatedAt) {
 PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
     : QWidget(parent)
     , m_store(store)
-    , m_layout(new QVBoxLayout(this)) {
+    , m_layout(new QVBoxLayout(this))
+    , m_announcer(new PopoverAnnouncer(this)) {
+    installPopoverAccessibility();
     setFixedWidth(popoverWidth);
     // Everything paints on the base colour; the red and the selection tint are chosen for it.
     setBackgroundRole(QPalette::Base);
@@ -49,18 +57,72 @@ PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(0);
     connect(&m_store, &PortStore::changed, this, &PopoverRootView::scheduleRender);
+    // Seen at each change rather than at the next render: a kill that ends before the render
+    // would otherwise go untold.
+    connect(&m_store, &PortStore::changed, this, &PopoverRootView::noteChanges);
     render();
 }
 
 PopoverRootView::~PopoverRootView() = default;
 
+QList<QObject *> PopoverRootView::accessibleChildren() const {
+    QList<QObject *> children;
+    for (int i = 0; i < m_layout->count(); ++i) {
+        if (QWidget *widget = m_layout->itemAt(i)->widget())
+            children.append(widget);
+    }
+    return children + m_announcer->announcements();
+}
+
 void PopoverRootView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     render();
+    // Qt tells assistive technology that a window is active when it gains the input focus. A
+    // popup shown again soon after it closed never lost it in Qt's eyes (xcb waits a moment
+    // before it lets a window lose the focus), so that activation is told here.
+    const bool activationUntold =
+        QGuiApplication::focusWindow() && QGuiApplication::focusWindow() == window()->windowHandle();
+    // After the window's show, and its activation, have reached assistive technology, the
+    // selected row takes the focus.
+    QMetaObject::invokeMethod(
+        this,
+        [this, activationUntold] {
+            if (!isVisible() || !isActiveWindow())
+                return;
+            if (activationUntold) {
+                QAccessible::State active;
+                active.active = true;
+                QAccessibleStateChangeEvent activated(window(), active);
+                QAccessible::updateAccessibility(&activated);
+            }
+            setTellsFocus(true);
+        },
+        Qt::QueuedConnection);
     startMainThreadTask([store = QPointer<PortStore>(&m_store)]() -> QCoro::Task<> {
         if (store && store->refreshState() == RefreshState::idle)
             co_await store->refresh();
     });
+}
+
+void PopoverRootView::hideEvent(QHideEvent *event) {
+    QWidget::hideEvent(event);
+    setTellsFocus(false);
+}
+
+void PopoverRootView::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    // A window that becomes active after it shows (a tool window on Wayland, a click back into
+    // the UI-test window) gives the focus then.
+    if (event->type() == QEvent::ActivationChange)
+        setTellsFocus(isVisible() && isActiveWindow());
+}
+
+void PopoverRootView::setTellsFocus(bool tells) {
+    if (tells == m_tellsFocus)
+        return;
+    m_tellsFocus = tells;
+    if (m_list)
+        m_list->setTellsFocus(tells);
 }
 
 void PopoverRootView::scheduleRender() {
@@ -72,50 +134,114 @@ void PopoverRootView::scheduleRender() {
 
 void PopoverRootView::render() {
     m_renderScheduled = false;
-    while (QLayoutItem *item = m_layout->takeAt(0)) {
-        if (item->widget() != m_list)
-            delete item->widget();
-        delete item;
-    }
+    QList<QWidget *> content;
 
     const bool hasEntries = !m_store.entries().isEmpty();
     const RefreshState state = m_store.refreshState();
     if (hasEntries) {
-        m_layout->addWidget(new PopoverHeaderView(this));
-        m_layout->addWidget(new Divider(this));
+        delete m_message;
+        if (!m_header) {
+            m_header = new PopoverHeaderView(this);
+            m_headerDivider = new Divider(this);
+        }
         renderList();
+        content << m_header << m_headerDivider << m_list;
     } else {
+        delete m_header;
+        delete m_headerDivider;
         delete m_list;
         if (state == RefreshState::loadingInitial) {
-            m_layout->addWidget(new PopoverCenteredMessageView(tr("Checking ports..."), std::nullopt, this));
+            renderMessage(tr("Checking ports..."), std::nullopt);
         } else if (const std::optional<ListingError> &failure = m_store.refreshFailure()) {
             // Never "No active ports" when the ports could not be listed.
-            m_layout->addWidget(new PopoverErrorView(listingErrorDescription(*failure), popoverWidth, this));
+            renderError(listingErrorDescription(*failure));
         } else {
             const PortRange range = m_store.range();
-            const QString subtitle =
-                tr("Listening on %1-%2").arg(QString::number(range.lowerBound), QString::number(range.upperBound));
-            m_layout->addWidget(new PopoverCenteredMessageView(tr("No active ports"), subtitle, this));
+            renderMessage(
+                tr("No active ports"),
+                tr("Listening on %1-%2").arg(QString::number(range.lowerBound), QString::number(range.upperBound)));
         }
+        content << m_message;
     }
 
     const std::optional<PortStore::TimePoint> lastUpdatedAt = m_store.lastUpdatedAt();
     if (lastUpdatedAt && (hasEntries || state != RefreshState::loadingInitial)) {
-        m_layout->addWidget(new Divider(this));
-        if (const std::optional<ListingError> &failure = m_store.refreshFailure()) {
-            m_layout->addWidget(
-                new PopoverFooterView(tr("Update failed: %1").arg(listingErrorSummary(*failure)), TextTone::red, this));
+        const std::optional<ListingError> &failure = m_store.refreshFailure();
+        const QString text =
+            failure ? tr("Update failed: %1").arg(listingErrorSummary(*failure)) : footerText(*lastUpdatedAt);
+        const TextTone tone = failure ? TextTone::red : TextTone::secondary;
+        if (m_footer) {
+            m_footer->setText(text, tone);
         } else {
-            m_layout->addWidget(new PopoverFooterView(footerText(*lastUpdatedAt), TextTone::secondary, this));
+            m_footerDivider = new Divider(this);
+            m_footer = new PopoverFooterView(text, tone, this);
         }
+        content << m_footerDivider << m_footer;
+    } else {
+        delete m_footerDivider;
+        delete m_footer;
     }
 
-    for (int i = 0; i < m_layout->count(); ++i)
-        m_layout->itemAt(i)->widget()->show();
+    // The layout is redone only when its parts change; parts that stay are neither hidden nor
+    // shown again.
+    bool sameParts = m_layout->count() == content.size();
+    for (int i = 0; sameParts && i < content.size(); ++i)
+        sameParts = m_layout->itemAt(i)->widget() == content[i];
+    if (!sameParts) {
+        while (QLayoutItem *item = m_layout->takeAt(0))
+            delete item;
+        for (QWidget *widget : std::as_const(content))
+            m_layout->addWidget(widget);
+    }
+    for (QWidget *widget : std::as_const(content))
+        widget->show();
     // Only on a change: every new constraint on a window goes out to the window system.
     const int height = m_layout->sizeHint().height();
     if (minimumHeight() != height || maximumHeight() != height)
         setFixedHeight(height);
+    // After the focus has moved (a kill moves the selection), so that a reader that stops
+    // speaking at a focus change does not cut the message short.
+    announcePending();
+}
+
+void PopoverRootView::renderError(const QString &description) {
+    // Keyed apart from the centred messages, whose titles never hold a control character.
+    const QString key = QStringLiteral("\x01") + description;
+    if (m_message && key == m_messageKey)
+        return;
+    delete m_message;
+    m_message = new PopoverErrorView(description, popoverWidth, this);
+    m_messageKey = key;
+}
+
+void PopoverRootView::renderMessage(const QString &title, const std::optional<QString> &subtitle) {
+    const QString key = title + QLatin1Char('\n') + subtitle.value_or(QString());
+    if (m_message && key == m_messageKey)
+        return;
+    delete m_message;
+    m_message = new PopoverCenteredMessageView(title, subtitle, this);
+    m_messageKey = key;
+}
+
+void PopoverRootView::noteChanges() {
+    std::optional<QString> failure;
+    if (const std::optional<ListingError> &error = m_store.refreshFailure())
+        failure = listingErrorSummary(*error);
+    PopoverAnnouncements::Snapshot snapshot{m_store.entries(), {}, m_store.suppressedPIDs(), failure};
+    for (const PortStore::RowErrorRecord &record : m_store.rowErrors()) {
+        if (!snapshot.rowErrors.contains(record.id))
+            snapshot.rowErrors.insert(record.id, record.error);
+    }
+    m_pendingAnnouncements += m_announcements.update(std::move(snapshot));
+}
+
+void PopoverRootView::announcePending() {
+    const QStringList messages = std::exchange(m_pendingAnnouncements, {});
+    // Changes while the popup is closed are not news when it opens.
+    if (!isVisible())
+        return;
+    for (const QString &message : messages)
+        m_announcer->announce(message);
 }
 
 void PopoverRootView::renderList() {
@@ -133,6 +259,7 @@ void PopoverRootView::renderList() {
                 });
             },
             this);
+        m_list->setTellsFocus(m_tellsFocus);
     }
     PortListView::Rows rows{m_store.entries(), m_store.selectedEntryID(), {}, {}};
     for (const PortStore::RowErrorRecord &record : m_store.rowErrors()) {
@@ -144,7 +271,6 @@ void PopoverRootView::renderList() {
             rows.rowErrorDetails.insert(record.id, record.detail);
     }
     m_list->setRows(std::move(rows));
-    m_layout->addWidget(m_list);
 }
 
 } // namespace quaystone

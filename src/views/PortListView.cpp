@@ -3,6 +3,7 @@
 #include "PortRowView.h"
 #include "model/BackgroundRelease.h"
 
+#include <QAccessible>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -60,6 +61,7 @@ void PortListView::setRows(Rows rows) {
         }
     }
     qDeleteAll(built);
+    m_selectedIndex = selectedIndex;
 
     setFixedHeight(visibleHeight());
     QScrollBar *bar = verticalScrollBar();
@@ -74,6 +76,43 @@ void PortListView::setRows(Rows rows) {
         row->setInputs(entry, m_rows.selectedEntryID == entry.id(), rowErrorOf(entry.id()),
                        m_rows.rowErrorDetails.value(entry.id()));
     }
+    focusSelectedRow();
+}
+
+QList<PortRowView *> PortListView::builtRows() const {
+    QList<PortRowView *> rows;
+    rows.reserve(qsizetype(m_builtRows.size()));
+    for (const auto &[index, row] : m_builtRows)
+        rows.append(row);
+    return rows;
+}
+
+void PortListView::setTellsFocus(bool tells) {
+    m_tellsFocus = tells;
+    m_focusedRowID.reset();
+    focusSelectedRow();
+}
+
+void PortListView::focusSelectedRow() {
+    if (!m_rows.selectedEntryID)
+        m_focusedRowID.reset();
+    if (!m_tellsFocus || !m_rows.selectedEntryID || m_focusedRowID == m_rows.selectedEntryID)
+        return;
+    const qsizetype index = m_selectedIndex;
+    if (index < 0)
+        return;
+    // Scrolled out of view (by the wheel, before the popup closed), the row is brought back:
+    // the focus goes only to a row that is built, and the user sees where the keys act.
+    if (!m_builtRows.contains(index)) {
+        scrollToShow(index);
+        placeRows();
+    }
+    const auto row = m_builtRows.find(index);
+    if (row == m_builtRows.end())
+        return;
+    m_focusedRowID = m_rows.selectedEntryID;
+    QAccessibleEvent event(row->second, QAccessible::Focus);
+    QAccessible::updateAccessibility(&event);
 }
 
 QSize PortListView::sizeHint() const {

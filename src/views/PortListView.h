@@ -43,6 +43,13 @@ public:
     // selected row is scrolled into view, so the keyboard never selects an unseen row.
     void setRows(Rows rows);
 
+    // The rows that exist as widgets, top to bottom.
+    QList<PortRowView *> builtRows() const;
+    // While on, assistive technology is told that the selected row has the focus, once each
+    // time the selection moves; turned on again, it is told anew. The popup turns it on once
+    // its window is shown and active.
+    void setTellsFocus(bool tells);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -57,6 +64,7 @@ private:
     void placeRows();
     std::optional<RowError> rowErrorOf(PortEntryID id) const;
     PortRowView *buildRow(qsizetype index);
+    void focusSelectedRow();
 
     RowAction m_select;
     RowAction m_kill;
@@ -64,6 +72,9 @@ private:
     // m_offsets[i] is the top of row i; the last element is the height of all rows.
     std::vector<int> m_offsets{0};
     std::map<qsizetype, PortRowView *> m_builtRows;
+    qsizetype m_selectedIndex = -1;
+    bool m_tellsFocus = false;
+    std::optional<PortEntryID> m_focusedRowID;
 };
 
 } // namespace quaystone

@@ -7,6 +7,7 @@
 #include "model/DisplayText.h"
 #include "model/PortEntry.h"
 
+#include <QAccessible>
 #include <QBoxLayout>
 #include <QFontMetrics>
 #include <QMouseEvent>
@@ -138,6 +139,7 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
         setAccessibleNames();
     if (moved)
         setDetailLine();
+    const bool errorChanged = rowError != m_rowError || rowErrorDetail != m_rowErrorDetail;
     if (isSelected != m_isSelected) {
         m_isSelected = isSelected;
         if (m_killButton)
@@ -145,6 +147,11 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
         update();
     }
     setRowError(rowError, rowErrorDetail);
+    // The row's spoken name joins the port, name, folder and error.
+    if (renamed || moved || errorChanged) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void PortRowView::setAccessibleNames() {

@@ -49,6 +49,8 @@ public:
     void setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
                    const QString &rowErrorDetail = {});
     const PortEntry &entry() const { return m_entry; }
+    bool isSelected() const { return m_isSelected; }
+    std::optional<RowError> rowError() const { return m_rowError; }
 
     static QString errorText(RowError error, const QString &detail = {});
     static bool hasDetailLine(const PortEntry &entry);

@@ -18,6 +18,12 @@ public:
 
     void setElideMode(Qt::TextElideMode mode) { m_elideMode = mode; }
     TextTone tone() const { return m_tone; }
+    void setTone(TextTone tone) {
+        if (tone != m_tone) {
+            m_tone = tone;
+            update();
+        }
+    }
     // The text as painted at the current width.
     QString displayedText() const;
 

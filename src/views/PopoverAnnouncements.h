@@ -1,0 +1,38 @@
+#pragma once
+
+#include "model/PortEntry.h"
+#include "model/RowError.h"
+
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QStringList>
+
+#include <optional>
+
+namespace quaystone {
+
+// What a screen reader is told between two renders of the popup: a kill that starts, ends or
+// fails, and an update that fails. The views see a kill only through the store's state (the
+// process's rows leave while its pid is suppressed, and come back with errors if it failed),
+// so the process's name and ports are remembered from the render before the kill.
+class PopoverAnnouncements {
+public:
+    struct Snapshot {
+        QList<PortEntry> entries;
+        QHash<PortEntryID, RowError> rowErrors;
+        QSet<qint32> suppressedPIDs;
+        // The few words of the latest failed update, while the latest update failed.
+        std::optional<QString> updateFailure;
+    };
+
+    // The messages for the change from the previous snapshot to this one, in order.
+    QStringList update(Snapshot snapshot);
+
+private:
+    Snapshot m_previous;
+    // "python3 on port 4243", for each process whose kill is running.
+    QHash<qint32, QString> m_killing;
+};
+
+} // namespace quaystone

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Normal mode as a screen reader meets it: under a virtual X server with the trayer tray host and
+# private session and accessibility buses, start the built binary over real listeners, click its
+# tray icon and follow the popup through AT-SPI events (popup_atspi.py). Exit 77 (skipped) when a
+# tool is missing. Usage: popup_atspi.sh PATH-TO-quaystone
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/lib/xsession.sh
+source "$here/../../scripts/lib/xsession.sh"
+
+binary=${1:?usage: popup_atspi.sh PATH-TO-quaystone}
+launcher=/usr/libexec/at-spi-bus-launcher
+xsession_require Xvfb trayer xdotool dbus-run-session dbus-send /usr/bin/python3 "$launcher" || exit 77
+
+# A private session bus: nothing of the caller's desktop is seen or touched, and with no
+# StatusNotifierItem host on it Qt embeds the icon in trayer.
+if [ -z "${QUAYSTONE_POPUP_SESSION:-}" ]; then
+    export QUAYSTONE_POPUP_SESSION=1
+    exec dbus-run-session -- "$0" "$@"
+fi
+
+xsession_init
+xsession_start_xvfb
+
+"$launcher" --launch-immediately 2>"$XSESSION_DIR/atspi.log" &
+xsession_track $!
+accessibility_bus() {
+    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1
+}
+if ! xsession_wait_for accessibility_bus; then
+    echo "popup_atspi: the accessibility bus did not start: $(cat "$XSESSION_DIR/atspi.log")" >&2
+    exit 1
+fi
+xsession_start_trayer
+
+export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 POPUP_ATSPI_DIR=$XSESSION_DIR
+# Debian's interpreter, for which python3-pyatspi is installed. Every wait in the driver is
+# bounded; the limit here only guards against a hung bus call.
+timeout --kill-after=5 150 /usr/bin/python3 "$here/popup_atspi.py" "$binary"

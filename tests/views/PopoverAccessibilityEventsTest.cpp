@@ -1,0 +1,152 @@
+#include "ViewTestSupport.h"
+
+#include "views/PopoverAnnouncer.h"
+
+#include <QAccessible>
+#include <QTest>
+
+#include <functional>
+
+using namespace quaystone;
+using namespace quaystone::test;
+
+// Run under X with a private accessibility bus (with_accessibility_bus.sh): Qt hands events to
+// a recorder only while its accessibility bridge is active, which takes a bus to talk to.
+namespace {
+
+// The accessibility events the views send, as a screen reader's bridge would receive them.
+class EventRecorder {
+public:
+    struct Event {
+        QAccessible::Event type;
+        QObject *object;
+        QString name;
+    };
+
+    EventRecorder() {
+        s_current = this;
+        QAccessible::installUpdateHandler(&EventRecorder::record);
+    }
+    ~EventRecorder() {
+        QAccessible::installUpdateHandler(nullptr);
+        s_current = nullptr;
+    }
+
+    QList<Event> events;
+
+    QStringList namesOf(QAccessible::Event type) const {
+        QStringList names;
+        for (const Event &event : events) {
+            if (event.type == type)
+                names.append(event.name);
+        }
+        return names;
+    }
+
+private:
+    static void record(QAccessibleEvent *event) {
+        QAccessibleInterface *iface = event->accessibleInterface();
+        s_current->events.append({event->type(), event->object(), iface ? iface->text(QAccessible::Name) : QString()});
+    }
+    static inline EventRecorder *s_current = nullptr;
+};
+
+QAccessibleInterface *accessibleOf(QObject *object) {
+    return QAccessible::queryAccessibleInterface(object);
+}
+
+class PopoverAccessibilityEventsTest : public PopoverViewTest {
+public:
+    void SetUp() override {
+        if (!QTest::qWaitFor([] { return QAccessible::isActive(); }, 10000))
+            GTEST_SKIP() << "Qt's accessibility bridge did not become active: no accessibility bus";
+    }
+
+    void showActive() {
+        view().show();
+        // With no window manager, only a mapped window can take the input focus.
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&view()));
+        view().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&view()));
+        drainEvents();
+    }
+};
+
+TEST_F(PopoverAccessibilityEventsTest, OpeningAndEachSelectionChangeFocusTheSelectedRowOnly) {
+    load({PortEntry(10, 3000, "node"), PortEntry(11, 3001, "ruby"), PortEntry(12, 3002, "go")});
+    view().hide();
+    drainEvents();
+    EventRecorder recorder;
+    showActive();
+    EXPECT_EQ(recorder.namesOf(QAccessible::Focus), QStringList{"Port 3000, node"});
+
+    recorder.events.clear();
+    const struct {
+        const char *name;
+        std::function<void(PortStore &)> change;
+        QStringList focus;
+    } steps[] = {
+        {"down", [](PortStore &s) { s.selectNext(); }, {"Port 3001, ruby"}},
+        {"down again", [](PortStore &s) { s.selectNext(); }, {"Port 3002, go"}},
+        {"down at the end: no change", [](PortStore &s) { s.selectNext(); }, {}},
+        {"up", [](PortStore &s) { s.selectPrevious(); }, {"Port 3001, ruby"}},
+        {"a click on the selected row",
+         [](PortStore &s) {
+             s.setSelectedEntryID(PortEntryID{11, 3001});
+         },
+         {}},
+    };
+    for (const auto &step : steps) {
+        SCOPED_TRACE(step.name);
+        recorder.events.clear();
+        step.change(store());
+        drainEvents();
+        EXPECT_EQ(recorder.namesOf(QAccessible::Focus), step.focus);
+        // The header and footer stay as they were: nothing about them reaches a screen reader.
+        for (const EventRecorder::Event &event : recorder.events) {
+            EXPECT_TRUE(event.type == QAccessible::Focus || qobject_cast<PortRowView *>(event.object))
+                << event.type << " " << event.name.toStdString();
+        }
+    }
+}
+
+TEST_F(PopoverAccessibilityEventsTest, KillsAndTheirErrorsAreAnnouncedWhileShown) {
+    load({PortEntry(10, 3000, "node"), PortEntry(10, 3005, "node"), PortEntry(11, 3001, "ruby")});
+    showActive();
+    EventRecorder recorder;
+    m_killer->held = true;
+    QTest::mouseClick(find(QStringLiteral("kill-port-3001")), Qt::LeftButton);
+    drainEvents();
+    m_killer->pending.complete(ProcessKillOutcome::killed);
+    drainEvents();
+    QTest::mouseClick(find(QStringLiteral("kill-port-3000")), Qt::LeftButton);
+    drainEvents();
+    m_killer->pending.complete(ProcessKillOutcome::permissionDenied);
+    drainEvents();
+
+    QStringList announced;
+    for (const EventRecorder::Event &event : recorder.events) {
+        if (event.type == QAccessible::ObjectShow && qobject_cast<PopoverAnnouncement *>(event.object))
+            announced.append(event.name);
+    }
+    EXPECT_EQ(announced, (QStringList{"Stopping ruby on port 3001", "Stopped ruby on port 3001",
+                                      "Stopping node on ports 3000, 3005",
+                                      "Could not stop node on ports 3000, 3005: Permission denied"}));
+    // The refused rows come back named with their error.
+    EXPECT_EQ(accessibleOf(rowOf(3000))->text(QAccessible::Name), "Port 3000, node, Permission denied");
+
+    // Nothing is spoken for a closed popup.
+    view().hide();
+    drainEvents();
+    recorder.events.clear();
+    QTest::mouseClick(find(QStringLiteral("kill-port-3005")), Qt::LeftButton);
+    drainEvents();
+    for (const EventRecorder::Event &event : recorder.events)
+        EXPECT_FALSE(qobject_cast<PopoverAnnouncement *>(event.object)) << event.name.toStdString();
+    // The held kill ends, so that its task does not outlive the test.
+    ASSERT_EQ(m_killer->pending.waiting(), 1u);
+    m_killer->pending.complete(ProcessKillOutcome::killed);
+    drainEvents();
+}
+
+} // namespace
