@@ -108,23 +108,6 @@ TEST(MenuBarControllerKeys, DeleteWithNothingSelectedIsSwallowedAndDoesNothing) 
     EXPECT_EQ(h.store.entries().size(), 3);
 }
 
-TEST(MenuBarControllerKeys, KillKeysOnAnotherUsersListenerSignalNothing) {
-    const PortEntry root = PortEntry::foreignListener(4000, 0, "root");
-    for (const KeyDownEvent &event :
-         {KeyDownEvent{Qt::Key_Delete, {}, Qt::NoModifier}, KeyDownEvent{Qt::Key_K, "k", Qt::NoModifier}}) {
-        Harness h;
-        h.popover->shown = true;
-        h.store.seedEntries({PortEntry(10, 3000, "a"), root, PortEntry(30, 5000, "c")});
-        h.store.setSelectedEntryID(root.id());
-        EXPECT_TRUE(h.controller.handleKeyDown(event));
-        drainEvents();
-        EXPECT_TRUE(h.killer->pids.isEmpty()) << "pid 0 would signal our own process group";
-        EXPECT_EQ(h.store.entries().size(), 3);
-        EXPECT_EQ(h.store.selectedEntryID(), root.id());
-        EXPECT_TRUE(h.listing->ranges.isEmpty());
-    }
-}
-
 TEST(MenuBarControllerKeys, KeysPassThroughWhileThePopupIsClosed) {
     Harness h;
     h.controller.configure();

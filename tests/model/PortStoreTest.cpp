@@ -34,6 +34,7 @@ protected:
         m_listing = fakes.listing;
         m_resolver = fakes.resolver;
         m_killer = fakes.killer;
+        m_administratorStopper = fakes.administratorStopper;
     }
 
     // One complete refresh in which the listing answers `rows` at once.
@@ -48,6 +49,7 @@ protected:
 
     FakeListing *m_listing = nullptr;
     FakeResolver *m_resolver = nullptr;
+    FakeAdministratorStopper *m_administratorStopper = nullptr;
     FakeKiller *m_killer = nullptr;
     PortStore::TimePoint m_clock = PortStore::TimePoint(1000s);
     std::unique_ptr<PortStore> m_store;
@@ -282,29 +284,23 @@ TEST_F(KillTest, AnUnlistedIdChangesNothingAndStartsNoRefresh) {
     EXPECT_EQ(m_listing->ranges.size(), 1);
 }
 
-TEST_F(KillTest, ARowWithoutAProcessIsNeverKilled) {
-    // pid 0 would reach kill(2) as "every process in our group".
+TEST_F(KillTest, ARowWithoutAProcessIsNeverSignalled) {
+    // pid 0 would reach kill(2) as "every process in our group": such a row is stopped as
+    // administrator instead.
     const PortEntry root = PortEntry::foreignListener(3002, 0, QStringLiteral("root"));
-    const PortEntry postgres = PortEntry::foreignListener(3002, 104, QStringLiteral("postgres"));
-    refreshWith({entry(10, 3001), root, postgres, entry(20, 3003)});
+    refreshWith({entry(10, 3001), root, entry(20, 3003)});
     store().setSelectedEntryID(root.id());
     const QList<PortEntry> before = store().entries();
-    QSignalSpy changes(&store(), &PortStore::changed);
 
     auto task = store().kill(root.id());
-    EXPECT_TRUE(task.isReady());
+    ASSERT_EQ(m_administratorStopper->pending.waiting(), 1u);
+    m_administratorStopper->pending.complete(AdministratorStopOutcome::notAuthorized);
+    ASSERT_TRUE(spinUntil([&] { return task.isReady(); }));
     EXPECT_TRUE(m_killer->pids.isEmpty());
+    EXPECT_EQ(m_administratorStopper->ports, QList<qint64>{3002});
     EXPECT_EQ(store().entries(), before);
-    EXPECT_EQ(changes.count(), 0);
-    EXPECT_TRUE(store().rowErrors().isEmpty());
-    EXPECT_EQ(m_listing->ranges.size(), 2) << "no refresh either";
-
-    // Killing a process leaves the rows of other users' listeners alone.
-    m_listing->answer = QList<PortEntry>{root, postgres, entry(20, 3003)};
-    auto kill = store().kill(PortEntryID{10, 3001});
-    EXPECT_EQ(store().entries(), (QList<PortEntry>{root, postgres, entry(20, 3003)}));
-    m_killer->pending.complete(ProcessKillOutcome::killed);
-    EXPECT_EQ(store().entries(), (QList<PortEntry>{root, postgres, entry(20, 3003)}));
+    EXPECT_EQ(store().rowError(root.id()), RowError::notAuthorized);
+    EXPECT_FALSE(store().rowError(PortEntryID{10, 3001}));
 }
 
 TEST_F(KillTest, APassEndingDuringTheGracePeriodHidesTheProcess) {
@@ -418,16 +414,6 @@ TEST_F(PortStoreTest, APassTakesItsPreviousListWhenItsListingReturns) {
     EXPECT_EQ(store().selectedEntryID(), (PortEntryID{20, 3003}));
     m_killer->pending.complete(ProcessKillOutcome::killed);
     m_listing->pending.complete(QList<PortEntry>{entry(20, 3003), entry(30, 3004)});
-}
-
-TEST_F(PortStoreTest, ARowWithoutAProcessIsNeverKilled) {
-    refreshWith({PortEntry::foreignListener(3001, 1000, QStringLiteral("alice")), entry(20, 3003)});
-    QSignalSpy changes(&store(), &PortStore::changed);
-    auto task = store().kill(store().entries().first().id());
-    EXPECT_TRUE(task.isReady());
-    EXPECT_TRUE(m_killer->pids.isEmpty());
-    EXPECT_EQ(changes.count(), 0);
-    EXPECT_EQ(store().entries().size(), 2);
 }
 
 TEST_F(PortStoreTest, EveryAssignmentToAnObservedFieldIsAnnounced) {

@@ -110,13 +110,14 @@ TEST_F(PopoverViewTest, RowsEscapeNamesAndPathsMarkRemovedDirectoriesAndDescribe
 }
 
 TEST_F(PopoverViewTest, AnotherUsersListenerShowsItsOwnerCanBeSelectedAndHasNoKillButton) {
+    // Its one action is the stop as administrator, tested with the administrator stop.
     const PortEntry postgres = PortEntry::foreignListener(5432, 104, "postgres");
     load({PortEntry(10, 3000, "node"), postgres, PortEntry(11, 8080, "node")});
     PortRowView *row = rowOf(5432);
     ASSERT_TRUE(row);
-    EXPECT_EQ(textsOf(row), (QStringList{"5432", "postgres", "another user's process"}));
+    EXPECT_EQ(textsOf(row), (QStringList{"5432", "postgres", "another user's process", "Stop as administrator..."}));
     EXPECT_FALSE(find("kill-port-5432"));
-    EXPECT_EQ(row->findChildren<QAbstractButton *>().size(), 1) << "only the select button";
+    EXPECT_EQ(row->findChildren<QAbstractButton *>().size(), 2) << "the select button and the stop";
     QWidget *select = find("port-row-5432");
     EXPECT_EQ(select->accessibleName(), "Port 5432, owned by postgres, another user");
     EXPECT_TRUE(select->toolTip().contains("postgres (uid 104)")) << select->toolTip().toStdString();
