@@ -102,6 +102,15 @@ std::optional<unsigned long long> liveStartTime(pid_t pid) {
     return startTime;
 }
 
+// A container engine's port forwarder: stopping it would leave its container running with the
+// port cut off, so the container is to be stopped through its engine instead.
+bool isContainerProxy(pid_t pid) {
+    std::string name = readFile("/proc/" + std::to_string(pid) + "/comm").value_or("");
+    if (!name.empty() && name.back() == '\n')
+        name.pop_back();
+    return name == "docker-proxy" || name == "rootlessport" || name == "rootlesskit";
+}
+
 // The kernel's name of the process, with anything that could steer a terminal escaped.
 std::string displayName(pid_t pid) {
     std::string name = readFile("/proc/" + std::to_string(pid) + "/comm").value_or("?");
@@ -312,6 +321,8 @@ int main(int argc, char **argv) {
             target.exited = true;
         } else if (protectedPids.count(pid) != 0) {
             target.failure = "refused: pid 1, the helper or its caller";
+        } else if (isContainerProxy(pid)) {
+            target.failure = "refused: it forwards a container's port; stop the container instead";
         } else {
             target.startTime = *startTime;
             target.pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
