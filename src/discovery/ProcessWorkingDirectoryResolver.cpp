@@ -1,6 +1,7 @@
 #include "ProcessWorkingDirectoryResolver.h"
 
 #include "model/DisplayText.h"
+#include "termination/ProcStatStartTimeReader.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -120,35 +121,13 @@ std::optional<QString> readCommandLine(int dir) {
     return text;
 }
 
-// Field 22 of stat. The name in field 2 may hold spaces and parentheses, so the fields are
-// counted from the last ')'.
+// Field 22 of stat: with the pid, it names one process.
 std::optional<quint64> readStartTime(int dir) {
     char buffer[1024];
-    const ssize_t length = readAt(dir, "stat", buffer, sizeof buffer - 1);
+    const ssize_t length = readAt(dir, "stat", buffer, sizeof buffer);
     if (length <= 0)
         return std::nullopt;
-    buffer[length] = '\0';
-    const char *closing = static_cast<const char *>(::memrchr(buffer, ')', size_t(length)));
-    if (!closing)
-        return std::nullopt;
-    const char *p = closing + 1;
-    constexpr int startTimeField = 22;
-    for (int field = 3; field < startTimeField; ++field) {
-        while (*p == ' ')
-            ++p;
-        if (!*p)
-            return std::nullopt;
-        while (*p && *p != ' ')
-            ++p;
-    }
-    while (*p == ' ')
-        ++p;
-    if (*p < '0' || *p > '9')
-        return std::nullopt;
-    quint64 ticks = 0;
-    for (; *p >= '0' && *p <= '9'; ++p)
-        ticks = ticks * 10 + quint64(*p - '0');
-    return ticks;
+    return ProcStatStartTimeReader::parseStartTime(QByteArrayView(buffer, qsizetype(length)));
 }
 
 } // namespace

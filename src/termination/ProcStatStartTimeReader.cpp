@@ -2,9 +2,8 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QList>
 
-#include <algorithm>
+#include <limits>
 
 namespace quaystone {
 
@@ -19,20 +18,35 @@ std::optional<quint64> ProcStatStartTimeReader::startTime(qint32 pid) {
 
 std::optional<quint64> ProcStatStartTimeReader::parseStartTime(QByteArrayView stat) {
     // The name (field 2) sits in parentheses and may itself hold spaces and ')', so the
-    // fields are counted from the last ')': field 3 follows it.
+    // fields are counted from the last ')': field 3 follows it. Read once per listed process
+    // in every refresh, so it walks the text without allocating.
     const qsizetype close = stat.lastIndexOf(')');
     if (close < 0)
         return std::nullopt;
-    constexpr qsizetype startTimeIndex = 22 - 3;
-    const QList<QByteArray> fields = stat.sliced(close + 1).trimmed().toByteArray().split(' ');
-    if (fields.size() <= startTimeIndex)
+    qsizetype i = close + 1;
+    const auto skipSpaces = [&] {
+        while (i < stat.size() && stat[i] == ' ')
+            ++i;
+    };
+    constexpr int startTimeField = 22;
+    for (int field = 3; field < startTimeField; ++field) {
+        skipSpaces();
+        if (i == stat.size())
+            return std::nullopt;
+        while (i < stat.size() && stat[i] != ' ')
+            ++i;
+    }
+    skipSpaces();
+    const qsizetype begin = i;
+    quint64 ticks = 0;
+    for (; i < stat.size() && stat[i] >= '0' && stat[i] <= '9'; ++i) {
+        if (ticks > (std::numeric_limits<quint64>::max() - 9) / 10)
+            return std::nullopt;
+        ticks = ticks * 10 + quint64(stat[i] - '0');
+    }
+    if (i == begin || (i < stat.size() && stat[i] != ' ' && stat[i] != '\n'))
         return std::nullopt;
-    const QByteArray &text = fields[startTimeIndex];
-    if (text.isEmpty() || !std::all_of(text.cbegin(), text.cend(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
-    bool ok = false;
-    const quint64 value = text.toULongLong(&ok);
-    return ok ? std::optional(value) : std::nullopt;
+    return ticks;
 }
 
 } // namespace quaystone

@@ -1,11 +1,13 @@
 #include "discovery/ProcessWorkingDirectoryResolver.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -38,6 +40,20 @@ TEST(ProcessWorkingDirectoryResolver, GivesTheWorkingDirectoryOfALiveProcessOnly
 
     for (const qint32 pid : {INT_MAX, 0, -1})
         EXPECT_EQ(resolve(pid), ProcessDetails{}) << pid;
+}
+
+// QProcess learns of the exec when the kernel closes the child's close-on-exec pipe, which it does
+// before it lays out the new program's arguments: waits until they are there.
+bool startedWithArguments(QProcess &child, const QByteArray &argument) {
+    if (!child.waitForStarted())
+        return false;
+    QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(child.processId()));
+    for (QDeadlineTimer deadline(5000); !deadline.hasExpired(); QThread::msleep(1)) {
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(argument))
+            return true;
+        cmdline.close();
+    }
+    return false;
 }
 
 // Field 22 of /proc/<pid>/stat, counted from the last ')' as the kernel's own format requires.
@@ -74,7 +90,7 @@ TEST(ProcessWorkingDirectoryResolver, ReadsRealNamesCommandLinesAndRemovedDirect
         QProcess child;
         child.setWorkingDirectory(directory);
         child.start(program, {"-c", "read line", "arg with spaces", "two\nlines", QStringLiteral("\u202Eevil")});
-        ASSERT_TRUE(child.waitForStarted());
+        ASSERT_TRUE(startedWithArguments(child, "arg with spaces"));
         if (c.removeDirectory) {
             ASSERT_TRUE(QDir().rmdir(directory));
         }
@@ -114,7 +130,7 @@ TEST(ProcessWorkingDirectoryResolver, CutsALongCommandLineAtFourKibibytes) {
     const QString tail = QString(3000, u'y') + QStringLiteral("ж"); // "ж" straddles the 4096th byte
     QProcess child;
     child.start("/bin/sh", {"-c", "read line", QString(1073, u'x'), tail});
-    ASSERT_TRUE(child.waitForStarted());
+    ASSERT_TRUE(startedWithArguments(child, "read line"));
     const std::optional<QString> commandLine = resolve(qint32(child.processId())).commandLine;
     child.closeWriteChannel();
     ASSERT_TRUE(commandLine);
