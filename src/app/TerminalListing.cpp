@@ -1,6 +1,7 @@
 #include "app/TerminalListing.h"
 
 #include "app/DefaultServices.h"
+#include "model/ContainerInfo.h"
 #include "model/DisplayText.h"
 #include "model/ListingErrorText.h"
 #include "model/PortStore.h"
@@ -53,6 +54,9 @@ qsizetype columnsOf(const QString &text) {
 }
 
 QString directoryText(const PortEntry &entry) {
+    // A container's port has no folder on this host; the row says where it comes from instead.
+    if (entry.container())
+        return QStringLiteral("container");
     if (!entry.workingDirectory())
         return unknown;
     const QString path = displayText(*entry.workingDirectory());
@@ -163,6 +167,8 @@ QByteArray TerminalListing::json(const QList<PortEntry> &entries, const UserName
         object.insert(QStringLiteral("commandLine"), optionalString(entry.commandLine()));
         object.insert(QStringLiteral("workingDirectory"), optionalString(entry.workingDirectory()));
         object.insert(QStringLiteral("workingDirectoryDeleted"), entry.workingDirectoryDeleted());
+        object.insert(QStringLiteral("container"),
+                      entry.container() ? QJsonValue(containerJson(*entry.container())) : QJsonValue());
         array.append(object);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);

@@ -72,6 +72,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
         withDetails(88, 8080, QStringLiteral("x"), QStringLiteral("/srv/old"), 4321, true),
         PortEntry(91, 8082, QStringLiteral("y")),
         PortEntry::foreignListener(9000, 0, QStringLiteral("root")),
+        PortEntry::containerListener(9001, {QStringLiteral("4f1c"), QStringLiteral("db"), QStringLiteral("postgres:16"),
+                                            QStringLiteral("/var/run/docker.sock")}),
     };
     const QJsonValue null(QJsonValue::Null);
     const QJsonObject expected[] = {
@@ -82,7 +84,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"name", rawName},
          {"commandLine", "node server.js --port 3000"},
          {"workingDirectory", "/home/alice"},
-         {"workingDirectoryDeleted", false}},
+         {"workingDirectoryDeleted", false},
+         {"container", null}},
         {{"port", 8080},
          {"pid", 88},
          {"user", "4321"},
@@ -90,7 +93,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"name", "x"},
          {"commandLine", null},
          {"workingDirectory", "/srv/old"},
-         {"workingDirectoryDeleted", true}},
+         {"workingDirectoryDeleted", true},
+         {"container", null}},
         {{"port", 8082},
          {"pid", 91},
          {"user", null},
@@ -98,7 +102,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"name", "y"},
          {"commandLine", null},
          {"workingDirectory", null},
-         {"workingDirectoryDeleted", false}},
+         {"workingDirectoryDeleted", false},
+         {"container", null}},
         {{"port", 9000},
          {"pid", null},
          {"user", "root"},
@@ -106,7 +111,17 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"name", "root"},
          {"commandLine", null},
          {"workingDirectory", null},
-         {"workingDirectoryDeleted", false}},
+         {"workingDirectoryDeleted", false},
+         {"container", null}},
+        {{"port", 9001},
+         {"pid", null},
+         {"user", null},
+         {"uid", null},
+         {"name", "db"},
+         {"commandLine", null},
+         {"workingDirectory", null},
+         {"workingDirectoryDeleted", false},
+         {"container", QJsonObject{{"id", "4f1c"}, {"name", "db"}, {"image", "postgres:16"}}}},
     };
     QJsonParseError error{};
     const QJsonArray array = QJsonDocument::fromJson(TerminalListing::json(entries, fixedUserNames), &error).array();

@@ -54,7 +54,8 @@ print(port, flush=True)
 sys.stdin.read()
 """
 
-FIELDS = {"port", "pid", "user", "uid", "name", "commandLine", "workingDirectory", "workingDirectoryDeleted"}
+FIELDS = {"port", "pid", "user", "uid", "name", "commandLine", "workingDirectory", "workingDirectoryDeleted",
+          "container"}
 
 
 def fail(message):
