@@ -1,6 +1,6 @@
 #include "model/ContainerStopping.h"
 #include "model/PortStore.h"
-#include "support/StoreFakes.h"
+#include "support/StoreTest.h"
 
 #include <QJsonObject>
 #include <gtest/gtest.h>
@@ -28,13 +28,6 @@ public:
 
 ContainerInfo web() {
     return {QStringLiteral("c0ffee"), QStringLiteral("web"), QStringLiteral("nginx:1"), QStringLiteral("/e.sock")};
-}
-
-QList<qint64> ports(const QList<PortEntry> &entries) {
-    QList<qint64> result;
-    for (const PortEntry &e : entries)
-        result.append(e.port());
-    return result;
 }
 
 class ContainerStoreTest : public ::testing::Test {
@@ -87,17 +80,17 @@ TEST_F(ContainerStoreTest, AStopGoesToTheEngineAndItsOutcomeLandsOnTheContainers
         auto task = store->kill(rows[4].id());
 
         // Every port of the container goes at once, and a pass meanwhile does not bring them back.
-        EXPECT_EQ(ports(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
+        EXPECT_EQ(portsOf(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
         EXPECT_EQ(store->selectedEntryID(), rows[1].id()) << c.name;
         auto during = store->refresh();
-        EXPECT_EQ(ports(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
+        EXPECT_EQ(portsOf(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
         ASSERT_EQ(stopper->stopped.size(), 1) << c.name;
         EXPECT_EQ(stopper->stopped.first(), web()) << c.name;
 
         listing->answer = c.portsAfter.contains(3000) ? rows : rows.mid(1, 3);
         stopper->pending.complete(c.result);
         ASSERT_TRUE(task.isReady()) << c.name;
-        EXPECT_EQ(ports(store->entries()), c.portsAfter) << c.name;
+        EXPECT_EQ(portsOf(store->entries()), c.portsAfter) << c.name;
         EXPECT_EQ(store->rowError(rows[0].id()), c.error) << c.name;
         EXPECT_EQ(store->rowError(rows[4].id()), c.error) << c.name;
         EXPECT_EQ(store->rowErrorDetail(rows[4].id()), c.detail) << c.name;
@@ -112,7 +105,7 @@ TEST_F(ContainerStoreTest, AProxyIsNeverSignalledAndItsRowsSaySo) {
     ASSERT_TRUE(task.isReady());
     EXPECT_TRUE(killer->pids.isEmpty());
     EXPECT_TRUE(stopper->stopped.isEmpty());
-    EXPECT_EQ(ports(store->entries()), ports(rows));
+    EXPECT_EQ(portsOf(store->entries()), portsOf(rows));
     EXPECT_EQ(store->rowError(rows[2].id()), RowError::containerProxy);
     EXPECT_EQ(store->rowError(rows[3].id()), RowError::containerProxy);
     EXPECT_EQ(store->rowError(rows[1].id()), std::nullopt);

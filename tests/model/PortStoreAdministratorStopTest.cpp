@@ -1,5 +1,5 @@
 #include "model/PortStore.h"
-#include "support/StoreFakes.h"
+#include "support/StoreTest.h"
 
 #include <gtest/gtest.h>
 
@@ -16,40 +16,7 @@ PortEntry foreign(qint64 port, quint32 uid = 0) {
     return PortEntry::foreignListener(port, uid, QStringLiteral("root"));
 }
 
-QList<qint64> ports(const QList<PortEntry> &entries) {
-    QList<qint64> result;
-    for (const PortEntry &e : entries)
-        result.append(e.port());
-    return result;
-}
-
-class PortStoreAdministratorStopTest : public ::testing::Test {
-protected:
-    PortStoreAdministratorStopTest() { reset(); }
-
-    void reset() {
-        m_store.reset();
-        FakeServices fakes;
-        m_store = storeOverFakes(fakes);
-        m_listing = fakes.listing;
-        m_killer = fakes.killer;
-        m_stopper = fakes.administratorStopper;
-    }
-
-    void refreshWith(QList<PortEntry> rows) {
-        m_listing->held = false;
-        m_listing->answer = std::move(rows);
-        auto task = m_store->refresh();
-        ASSERT_TRUE(task.isReady());
-    }
-
-    PortStore &store() { return *m_store; }
-
-    FakeListing *m_listing = nullptr;
-    FakeKiller *m_killer = nullptr;
-    FakeAdministratorStopper *m_stopper = nullptr;
-    std::unique_ptr<PortStore> m_store;
-};
+using PortStoreAdministratorStopTest = StoreTest;
 
 TEST_F(PortStoreAdministratorStopTest, EachOutcomeLeavesTheRowsAndErrorsItShould) {
     // Port 5000 has root's listener and one of the user's own; the helper stops both.
@@ -75,16 +42,16 @@ TEST_F(PortStoreAdministratorStopTest, EachOutcomeLeavesTheRowsAndErrorsItShould
 
         auto task = store().stopAsAdministrator(foreign(5000).id());
         // Nothing changes while the user authenticates.
-        EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 5000, 5000, 6000}));
-        ASSERT_EQ(m_stopper->pending.waiting(), 1u);
-        m_stopper->pending.complete(c.outcome);
+        EXPECT_EQ(portsOf(store().entries()), QList<qint64>({3000, 5000, 5000, 6000}));
+        ASSERT_EQ(m_administratorStopper->pending.waiting(), 1u);
+        m_administratorStopper->pending.complete(c.outcome);
 
-        EXPECT_EQ(ports(store().entries()), c.portsAfter);
+        EXPECT_EQ(portsOf(store().entries()), c.portsAfter);
         EXPECT_EQ(store().rowError(foreign(5000).id()), c.errorOnForeignRow);
         // The user's own process on that port gets no error of the stop.
         EXPECT_EQ(store().rowError(own(11, 5000).id()), std::nullopt);
         EXPECT_EQ(store().rowError(foreign(6000).id()), std::nullopt);
-        EXPECT_EQ(m_stopper->ports, QList<qint64>{5000});
+        EXPECT_EQ(m_administratorStopper->ports, QList<qint64>{5000});
         EXPECT_TRUE(m_killer->pids.isEmpty());
         // A freed port hands the selection to the next row, as a kill does.
         if (c.portsAfter.size() == 2)
@@ -99,12 +66,12 @@ TEST_F(PortStoreAdministratorStopTest, EachOutcomeLeavesTheRowsAndErrorsItShould
 
 TEST_F(PortStoreAdministratorStopTest, ASuccessClearsAnEarlierError) {
     refreshWith({foreign(5000)});
-    m_stopper->held = false;
-    m_stopper->outcome = AdministratorStopOutcome::notAuthorized;
+    m_administratorStopper->held = false;
+    m_administratorStopper->outcome = AdministratorStopOutcome::notAuthorized;
     store().stopAsAdministrator(foreign(5000).id());
     ASSERT_EQ(store().rowError(foreign(5000).id()), RowError::notAuthorized);
 
-    m_stopper->outcome = AdministratorStopOutcome::stopped;
+    m_administratorStopper->outcome = AdministratorStopOutcome::stopped;
     store().stopAsAdministrator(foreign(5000).id());
     EXPECT_EQ(store().rowError(foreign(5000).id()), std::nullopt);
 }
@@ -114,14 +81,14 @@ TEST_F(PortStoreAdministratorStopTest, RequestsThatMustNotReachTheHelper) {
     // A row with a process, and a row that is not listed.
     store().stopAsAdministrator(own(10, 3000).id());
     store().stopAsAdministrator(foreign(7000).id());
-    EXPECT_TRUE(m_stopper->ports.isEmpty());
+    EXPECT_TRUE(m_administratorStopper->ports.isEmpty());
 
     // A second request while the first waits for authentication asks only once.
     auto first = store().stopAsAdministrator(foreign(5000).id());
     auto second = store().stopAsAdministrator(foreign(5000).id());
     EXPECT_TRUE(second.isReady());
-    EXPECT_EQ(m_stopper->ports, QList<qint64>{5000});
-    m_stopper->pending.complete(AdministratorStopOutcome::cancelled);
+    EXPECT_EQ(m_administratorStopper->ports, QList<qint64>{5000});
+    m_administratorStopper->pending.complete(AdministratorStopOutcome::cancelled);
     EXPECT_TRUE(store().portsBeingStoppedAsAdministrator().isEmpty());
 }
 
@@ -131,10 +98,10 @@ TEST_F(PortStoreAdministratorStopTest, AKillOfARowWithoutAProcessStopsItAsAdmini
     auto task = store().kill(foreign(5000).id());
     // No pid 0 reaches the killer, and the other users' rows are not hidden as if pid 0 were killed.
     EXPECT_TRUE(m_killer->pids.isEmpty());
-    EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 5000, 6000}));
-    EXPECT_EQ(m_stopper->ports, QList<qint64>{5000});
-    m_stopper->pending.complete(AdministratorStopOutcome::stopped);
-    EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 6000}));
+    EXPECT_EQ(portsOf(store().entries()), QList<qint64>({3000, 5000, 6000}));
+    EXPECT_EQ(m_administratorStopper->ports, QList<qint64>{5000});
+    m_administratorStopper->pending.complete(AdministratorStopOutcome::stopped);
+    EXPECT_EQ(portsOf(store().entries()), QList<qint64>({3000, 6000}));
     m_listing->pending.complete(QList<PortEntry>{});
     EXPECT_TRUE(task.isReady());
 }
@@ -151,16 +118,16 @@ TEST_F(PortStoreAdministratorStopTest, APassListedBeforeTheStopEndedDoesNotBring
     m_listing->held = true;
     auto pass = store().refresh(); // lists while the stop runs
     auto stop = store().stopAsAdministrator(foreign(5000).id());
-    m_stopper->pending.complete(AdministratorStopOutcome::stopped);
-    ASSERT_EQ(ports(store().entries()), QList<qint64>{3000});
+    m_administratorStopper->pending.complete(AdministratorStopOutcome::stopped);
+    ASSERT_EQ(portsOf(store().entries()), QList<qint64>{3000});
 
     // The old listing still has the listener; the pass owed by the stop lists afresh.
     m_listing->pending.complete(QList<PortEntry>{own(10, 3000), foreign(5000)});
-    EXPECT_EQ(ports(store().entries()), QList<qint64>{3000});
+    EXPECT_EQ(portsOf(store().entries()), QList<qint64>{3000});
     ASSERT_EQ(m_listing->pending.waiting(), 1u);
     // A listener that came back since is shown again.
     m_listing->pending.complete(QList<PortEntry>{own(10, 3000), foreign(5000)});
-    EXPECT_EQ(ports(store().entries()), QList<qint64>({3000, 5000}));
+    EXPECT_EQ(portsOf(store().entries()), QList<qint64>({3000, 5000}));
     EXPECT_TRUE(pass.isReady());
     EXPECT_TRUE(stop.isReady());
 }

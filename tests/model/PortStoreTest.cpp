@@ -1,5 +1,5 @@
 #include "model/PortStore.h"
-#include "support/StoreFakes.h"
+#include "support/StoreTest.h"
 
 #include <QSignalSpy>
 #include <QTimer>
@@ -15,45 +15,7 @@ PortEntry entry(qint32 pid, qint64 port) {
     return PortEntry(pid, port, QStringLiteral("proc%1").arg(pid));
 }
 
-QList<qint64> ports(const QList<PortEntry> &entries) {
-    QList<qint64> result;
-    for (const PortEntry &e : entries)
-        result.append(e.port());
-    return result;
-}
-
-class PortStoreTest : public ::testing::Test {
-protected:
-    PortStoreTest() { reset(); }
-
-    // A fresh store over fresh fakes, for table cases that each need a clean start.
-    void reset() {
-        m_store.reset();
-        FakeServices fakes;
-        m_store = storeOverFakes(fakes, [this] { return m_clock; });
-        m_listing = fakes.listing;
-        m_resolver = fakes.resolver;
-        m_killer = fakes.killer;
-        m_administratorStopper = fakes.administratorStopper;
-    }
-
-    // One complete refresh in which the listing answers `rows` at once.
-    void refreshWith(QList<PortEntry> rows) {
-        m_listing->held = false;
-        m_listing->answer = std::move(rows);
-        auto task = m_store->refresh();
-        ASSERT_TRUE(task.isReady());
-    }
-
-    PortStore &store() { return *m_store; }
-
-    FakeListing *m_listing = nullptr;
-    FakeResolver *m_resolver = nullptr;
-    FakeAdministratorStopper *m_administratorStopper = nullptr;
-    FakeKiller *m_killer = nullptr;
-    PortStore::TimePoint m_clock = PortStore::TimePoint(1000s);
-    std::unique_ptr<PortStore> m_store;
-};
+using PortStoreTest = StoreTest;
 
 TEST_F(PortStoreTest, RequestsDuringAPassAreCoalescedIntoOneMorePass) {
     m_listing->held = true;
@@ -69,7 +31,7 @@ TEST_F(PortStoreTest, RequestsDuringAPassAreCoalescedIntoOneMorePass) {
     EXPECT_TRUE(first.isReady());
     EXPECT_FALSE(store().isRefreshing());
     EXPECT_EQ(m_listing->ranges, (QList<PortRange>{{3000, 9999}, {3000, 9999}}));
-    EXPECT_EQ(ports(store().entries()), (QList<qint64>{3000, 4000}));
+    EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3000, 4000}));
 }
 
 TEST_F(PortStoreTest, RefreshStateFollowsTheFirstLoadThroughFailureAndSuccess) {
@@ -248,11 +210,11 @@ TEST_F(KillTest, OutcomesPutRowsBackWithErrorsOrClearThem) {
         m_listing->held = true;
         auto task = store().kill(PortEntryID{10, 3005});
         EXPECT_EQ(m_killer->pids, (QList<qint32>{10, 10}));
-        EXPECT_EQ(ports(store().entries()), (QList<qint64>{3003})) << "every row of the process goes at once";
+        EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3003})) << "every row of the process goes at once";
         EXPECT_EQ(store().selectedEntryID(), (PortEntryID{20, 3003}));
         m_killer->pending.complete(c.outcome);
 
-        EXPECT_EQ(ports(store().entries()), c.portsAfterKill);
+        EXPECT_EQ(portsOf(store().entries()), c.portsAfterKill);
         EXPECT_EQ(store().rowError(PortEntryID{10, 3001}), c.error);
         EXPECT_EQ(store().rowError(PortEntryID{10, 3005}), c.error);
         EXPECT_EQ(store().rowErrors().size(), c.error ? 2 : 0) << "one record per id";
@@ -307,10 +269,10 @@ TEST_F(KillTest, APassEndingDuringTheGracePeriodHidesTheProcess) {
     auto kill = store().kill(PortEntryID{10, 3005});
     // lsof still lists the process while it winds down.
     refreshWith({entry(10, 3001), entry(20, 3003), entry(10, 3005)});
-    EXPECT_EQ(ports(store().entries()), (QList<qint64>{3003}));
+    EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3003}));
     m_listing->answer = QList<PortEntry>{entry(20, 3003)};
     m_killer->pending.complete(ProcessKillOutcome::killed);
-    EXPECT_EQ(ports(store().entries()), (QList<qint64>{3003}));
+    EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3003}));
 }
 
 TEST_F(KillTest, AKillDuringResolutionIsHonouredWhenThePassPublishes) {
@@ -321,12 +283,12 @@ TEST_F(KillTest, AKillDuringResolutionIsHonouredWhenThePassPublishes) {
     for (int i = 0; i < 2; ++i) // one read per process
         m_resolver->pending.complete(std::nullopt);
     EXPECT_TRUE(pass.isReady());
-    EXPECT_EQ(ports(store().entries()), (QList<qint64>{3003})) << "suppressed rows are dropped at publishing";
+    EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3003})) << "suppressed rows are dropped at publishing";
 
     m_resolver->held = false;
     m_killer->pending.complete(ProcessKillOutcome::permissionDenied);
     EXPECT_TRUE(kill.isReady());
-    EXPECT_EQ(ports(store().entries()), (QList<qint64>{3001, 3003, 3005}));
+    EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3001, 3003, 3005}));
 }
 
 TEST_F(KillTest, AStoppedProcessStaysHiddenFromListingsThatBeganBeforeTheOutcome) {
@@ -368,13 +330,13 @@ TEST_F(KillTest, AStoppedProcessStaysHiddenFromListingsThatBeganBeforeTheOutcome
             m_resolver->startTimes.remove(10);
         ASSERT_EQ(m_listing->pending.waiting(), 1u);
         m_listing->pending.complete(allRows);
-        EXPECT_EQ(ports(store().entries()), c.published);
+        EXPECT_EQ(portsOf(store().entries()), c.published);
 
         // The pass the kill asked for began after the outcome: what it lists is shown.
         m_resolver->startTimes[10] = 100;
         ASSERT_EQ(m_listing->pending.waiting(), 1u);
         m_listing->pending.complete(allRows);
-        EXPECT_EQ(ports(store().entries()), (QList<qint64>{3001, 3003, 3005}));
+        EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3001, 3003, 3005}));
         EXPECT_TRUE(pass->isReady() && kill->isReady());
     }
 }
