@@ -94,6 +94,20 @@ xsession_listening_display() {
 # Starts trayer as the tray host, by default a panel along the top right; arguments replace
 # the default layout.
 # shellcheck disable=SC2120 # the arguments are optional
+# Starts the accessibility bus on the session bus and waits until it answers; Qt's bridge and
+# pyatspi find it there.
+xsession_accessibility_bus() {
+    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1
+}
+xsession_start_accessibility_bus() {
+    /usr/libexec/at-spi-bus-launcher --launch-immediately 2>"$XSESSION_DIR/atspi.log" &
+    xsession_track $!
+    if ! xsession_wait_for xsession_accessibility_bus; then
+        echo "$(basename "$0"): the accessibility bus did not start: $(cat "$XSESSION_DIR/atspi.log")" >&2
+        return 1
+    fi
+}
+
 xsession_start_trayer() { # [TRAYER-ARGUMENT...]
     local layout=(--edge top --align right --widthtype request --height 24 --transparent false)
     (($#)) && layout=("$@")

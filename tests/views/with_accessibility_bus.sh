@@ -16,13 +16,5 @@ fi
 
 xsession_init
 xsession_start_xvfb || exit 1
-"$launcher" --launch-immediately 2>"$XSESSION_DIR/atspi.log" &
-xsession_track $!
-accessibility_bus() {
-    dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress >/dev/null 2>&1
-}
-if ! xsession_wait_for accessibility_bus; then
-    echo "$(basename "$0"): the accessibility bus did not start: $(cat "$XSESSION_DIR/atspi.log")" >&2
-    exit 1
-fi
+xsession_start_accessibility_bus || exit 1
 QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$@"
