@@ -16,7 +16,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://github.com/quaystone/quaystone)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "lsof, libqt6svg6")
-# Qt's platform plugin for Wayland sessions; X11's comes with libqt6gui6.
+# Qt's platform plugin for Wayland sessions (X11's comes with libqt6gui6), and pkexec for the
+# stop as administrator.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, pkexec")
 set(CPACK_SOURCE_GENERATOR "")
 
