@@ -15,6 +15,8 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi, GLib  # noqa: E402
 import pyatspi  # noqa: E402
 
+from atspi_tree import children, role_and_name, walk  # noqa: E402
+
 POPUP = "Quaystone Ports"
 HOST = "Quaystone UI Test Host"
 EVENTS = [
@@ -95,26 +97,6 @@ class Recorder:
             if time.monotonic() >= deadline:
                 raise Failure("timed out after %.0f s waiting for %s" % (seconds, what))
             self.pump(0.05)
-
-
-def children(acc):
-    try:
-        return [child for child in acc if child is not None]
-    except Exception:
-        return []
-
-
-def walk(acc, depth=0):
-    yield acc, depth
-    for child in children(acc):
-        yield from walk(child, depth + 1)
-
-
-def role_and_name(acc):
-    try:
-        return acc.getRoleName(), acc.name or ""
-    except Exception:
-        return "?", ""
 
 
 def states(acc):

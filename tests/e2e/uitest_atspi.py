@@ -15,6 +15,8 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402
 import pyatspi  # noqa: E402
 
+from atspi_tree import children, role_and_name, walk  # noqa: E402
+
 TITLE = "Quaystone UI Test Host"
 SERVER_ROW = "Port 4242, UITestServer"
 WORKER_ROW = "Port 5252, UITestWorker"
@@ -22,26 +24,6 @@ WORKER_ROW = "Port 5252, UITestWorker"
 
 class Failure(Exception):
     """A check that did not hold."""
-
-
-def children(acc):
-    try:
-        return [child for child in acc if child is not None]
-    except Exception:  # the element went away while being read
-        return []
-
-
-def walk(acc, depth=0):
-    yield acc, depth
-    for child in children(acc):
-        yield from walk(child, depth + 1)
-
-
-def role_and_name(acc):
-    try:
-        return acc.getRoleName(), acc.name or ""
-    except Exception:
-        return "?", ""
 
 
 def wait_for(what, probe, seconds=10.0):
