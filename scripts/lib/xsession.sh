@@ -26,6 +26,30 @@ xsession_require() {
     return "$missing"
 }
 
+# Runs the calling script again, once, on a private session bus of its own, so that nothing of
+# the caller's desktop (its tray hosts, its accessibility bus) is seen or touched.
+xsession_private_session_bus() { # "$@" of the script
+    if [ -z "${XSESSION_PRIVATE_BUS:-}" ]; then
+        export XSESSION_PRIVATE_BUS=1
+        exec dbus-run-session -- "$0" "$@"
+    fi
+}
+
+# Says why the test failed, then what the logs named in XSESSION_FAIL_LOGS (files in
+# XSESSION_DIR) hold, and the X window tree when XSESSION_FAIL_TREE is set; exits 1.
+xsession_fail() {
+    echo "$(basename "$0" .sh): FAIL: $*" >&2
+    for log in ${XSESSION_FAIL_LOGS:-app}; do
+        echo "--- $log output" >&2
+        cat "$XSESSION_DIR/$log.log" >&2 2>/dev/null
+    done
+    if [ -n "${XSESSION_FAIL_TREE:-}" ]; then
+        echo "--- window tree" >&2
+        xwininfo -root -tree >&2 2>/dev/null
+    fi
+    exit 1
+}
+
 xsession_init() {
     XSESSION_DIR=$(mktemp -d)
     trap xsession_cleanup EXIT

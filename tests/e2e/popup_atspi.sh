@@ -14,10 +14,7 @@ xsession_require Xvfb trayer xdotool dbus-run-session dbus-send /usr/bin/python3
 
 # A private session bus: nothing of the caller's desktop is seen or touched, and with no
 # StatusNotifierItem host on it Qt embeds the icon in trayer.
-if [ -z "${QUAYSTONE_POPUP_SESSION:-}" ]; then
-    export QUAYSTONE_POPUP_SESSION=1
-    exec dbus-run-session -- "$0" "$@"
-fi
+xsession_private_session_bus "$@"
 
 xsession_init
 xsession_start_xvfb

@@ -18,19 +18,9 @@ xsession_require Xvfb xdotool dbus-run-session "$XSESSION_PYTHON" || exit 77
 xsession_require_sni || exit 77
 
 # A private session bus, so that no tray host of the caller's desktop is seen.
-if [ -z "${QUAYSTONE_PRIVATE_BUS:-}" ]; then
-    export QUAYSTONE_PRIVATE_BUS=1
-    exec dbus-run-session -- "$0" "$@"
-fi
+xsession_private_session_bus "$@"
 
-fail() {
-    echo "tray_late_sni: FAIL: $*" >&2
-    for log in app watcher; do
-        echo "--- $log output" >&2
-        cat "$XSESSION_DIR/$log.log" >&2 2>/dev/null
-    done
-    exit 1
-}
+fail() { XSESSION_FAIL_LOGS="app watcher" xsession_fail "$@"; }
 
 # Prints X Y WIDTH HEIGHT of the popup once it shows.
 popup_geometry() {

@@ -14,21 +14,9 @@ source "$(dirname "$0")/../../scripts/lib/xsession.sh"
 binary=${1:?usage: tray_late_xembed.sh PATH-TO-quaystone}
 xsession_require Xvfb trayer xdotool xwininfo dbus-run-session || exit 77
 
-if [ -z "${QUAYSTONE_PRIVATE_BUS:-}" ]; then
-    export QUAYSTONE_PRIVATE_BUS=1
-    exec dbus-run-session -- "$0" "$@"
-fi
+xsession_private_session_bus "$@"
 
-fail() {
-    echo "tray_late_xembed: FAIL: $*" >&2
-    for log in app trayer; do
-        echo "--- $log output" >&2
-        cat "$XSESSION_DIR/$log.log" >&2 2>/dev/null
-    done
-    echo "--- window tree" >&2
-    xwininfo -root -tree >&2 2>/dev/null
-    exit 1
-}
+fail() { XSESSION_FAIL_LOGS="app trayer" XSESSION_FAIL_TREE=1 xsession_fail "$@"; }
 
 # The icon counts as embedded when it is visible and trayer, not the root window, holds it.
 embedded_icon() {

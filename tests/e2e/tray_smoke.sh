@@ -13,16 +13,7 @@ source "$(dirname "$0")/../../scripts/lib/xsession.sh"
 binary=${1:?usage: tray_smoke.sh PATH-TO-quaystone}
 xsession_require Xvfb trayer xdotool xwininfo || exit 77
 
-fail() {
-    echo "tray_smoke: FAIL: $*" >&2
-    for log in app trayer; do
-        echo "--- $log output" >&2
-        cat "$XSESSION_DIR/$log.log" >&2 2>/dev/null
-    done
-    echo "--- window tree" >&2
-    xwininfo -root -tree >&2 2>/dev/null
-    exit 1
-}
+fail() { XSESSION_FAIL_LOGS="app trayer" XSESSION_FAIL_TREE=1 xsession_fail "$@"; }
 
 xsession_init
 xsession_start_xvfb || exit 1

@@ -22,19 +22,9 @@ if ! ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1;
     exit 77
 fi
 
-if [ -z "${QUAYSTONE_PRIVATE_BUS:-}" ]; then
-    export QUAYSTONE_PRIVATE_BUS=1
-    exec dbus-run-session -- "$0" "$@"
-fi
+xsession_private_session_bus "$@"
 
-fail() {
-    echo "tray_wayland: FAIL: $*" >&2
-    for log in app watcher weston; do
-        echo "--- $log output" >&2
-        cat "$XSESSION_DIR/$log.log" >&2 2>/dev/null
-    done
-    exit 1
-}
+fail() { XSESSION_FAIL_LOGS="app watcher weston" xsession_fail "$@"; }
 
 popup_events() { grep -c "quaystone.popup: popup $1" "$XSESSION_DIR/app.log"; }
 # Waits until the popup has shown (or hidden) N times in all.

@@ -12,10 +12,7 @@ launcher=/usr/libexec/at-spi-bus-launcher
 xsession_require Xvfb dbus-run-session dbus-send /usr/bin/python3 "$launcher"
 
 # A private session bus, so that nothing of the caller's desktop is seen or touched.
-if [ -z "${QUAYSTONE_UITEST_SESSION:-}" ]; then
-    export QUAYSTONE_UITEST_SESSION=1
-    exec dbus-run-session -- "$0" "$@"
-fi
+xsession_private_session_bus "$@"
 
 xsession_init
 xsession_start_xvfb

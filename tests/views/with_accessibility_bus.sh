@@ -9,10 +9,7 @@ source "$here/../../scripts/lib/xsession.sh"
 
 launcher=/usr/libexec/at-spi-bus-launcher
 xsession_require Xvfb dbus-run-session dbus-send "$launcher" || exit 77
-if [ -z "${QUAYSTONE_A11Y_SESSION:-}" ]; then
-    export QUAYSTONE_A11Y_SESSION=1
-    exec dbus-run-session -- "$0" "$@"
-fi
+xsession_private_session_bus "$@"
 
 xsession_init
 xsession_start_xvfb || exit 1
