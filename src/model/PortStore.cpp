@@ -281,6 +281,31 @@ void PortStore::reconcileSelection(const QList<PortEntry> &previous, const QList
     setSelectedEntryID(std::nullopt);
 }
 
+QList<PortEntry> PortStore::takeRows(const std::function<bool(const PortEntry &)> &taken) {
+    QList<PortEntry> affected;
+    QList<PortEntry> remaining;
+    for (const PortEntry &entry : std::as_const(m_entries))
+        (taken(entry) ? affected : remaining).append(entry);
+    setEntries(remaining);
+    reconcileSelection(affected + remaining, m_entries);
+    return affected;
+}
+
+void PortStore::clearRowErrors(const QList<PortEntry> &rows) {
+    m_rowErrors.removeIf([&](const RowErrorRecord &r) { return contains(rows, r.id); });
+}
+
+void PortStore::putBackWithError(const QList<PortEntry> &rows, RowError error, const QString &detail) {
+    // Errors are recorded before the rows come back, so the render that the put-back announces
+    // already shows them.
+    clearRowErrors(rows);
+    for (const PortEntry &entry : rows)
+        m_rowErrors.append({entry.id(), error, detail});
+    QList<PortEntry> restored = m_entries + rows;
+    std::stable_sort(restored.begin(), restored.end(), displayOrderLess);
+    setEntries(std::move(restored));
+}
+
 QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qsizetype index = indexOf(m_entries, id);
     if (index < 0)
@@ -302,31 +327,15 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
     const qint32 pid = m_entries.at(index).pid();
     const std::optional<quint64> startTime = m_entries.at(index).startTime();
 
-    QList<PortEntry> affected;
-    QList<PortEntry> remaining;
-    for (const PortEntry &entry : std::as_const(m_entries))
-        (entry.pid() == pid ? affected : remaining).append(entry);
-
     m_suppressedPIDs.insert(pid);
-    setEntries(remaining);
-    reconcileSelection(affected + remaining, m_entries);
+    const QList<PortEntry> affected = takeRows([pid](const PortEntry &e) { return e.pid() == pid; });
 
     const ProcessKillOutcome outcome = co_await m_processKiller->kill(pid, startTime);
 
-    const auto clearErrors = [&] {
-        m_rowErrors.removeIf([&](const RowErrorRecord &r) { return contains(affected, r.id); });
-    };
     if (outcome == ProcessKillOutcome::permissionDenied || outcome == ProcessKillOutcome::failed) {
-        // Errors are recorded before the rows come back, so the render that the put-back
-        // announces already shows them.
-        clearErrors();
-        for (const PortEntry &entry : std::as_const(affected))
-            m_rowErrors.append({entry.id(), rowErrorFor(outcome), {}});
-        QList<PortEntry> restored = m_entries + affected;
-        std::stable_sort(restored.begin(), restored.end(), displayOrderLess);
-        setEntries(std::move(restored));
+        putBackWithError(affected, rowErrorFor(outcome));
     } else {
-        clearErrors();
+        clearRowErrors(affected);
         m_stoppedProcesses.append({pid, startTime, ++m_sequence});
     }
     m_suppressedPIDs.remove(pid);
@@ -376,30 +385,20 @@ QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
 // process's rows do on a kill; a refusal brings them back with the engine's message.
 QCoro::Task<> PortStore::stopContainer(PortEntry row) {
     const ContainerInfo container = *row.container();
-    QList<PortEntry> affected;
-    QList<PortEntry> remaining;
-    for (const PortEntry &entry : std::as_const(m_entries)) {
-        const bool same = entry.container() && entry.container()->id == container.id &&
-                          entry.container()->engineSocket == container.engineSocket;
-        (same ? affected : remaining).append(entry);
-    }
-
     m_suppressedContainers.insert(container.id);
-    setEntries(remaining);
-    reconcileSelection(affected + remaining, m_entries);
+    const QList<PortEntry> affected = takeRows([&](const PortEntry &e) {
+        return e.container() && e.container()->id == container.id &&
+               e.container()->engineSocket == container.engineSocket;
+    });
 
     ContainerStopResult result{ContainerStopOutcome::refused, tr("no container engine is set up")};
     if (m_containerStopper)
         result = co_await m_containerStopper->stop(container);
 
-    m_rowErrors.removeIf([&](const RowErrorRecord &r) { return contains(affected, r.id); });
-    if (result.outcome == ContainerStopOutcome::refused) {
-        for (const PortEntry &entry : std::as_const(affected))
-            m_rowErrors.append({entry.id(), RowError::couldNotStopContainer, result.message});
-        QList<PortEntry> restored = m_entries + affected;
-        std::stable_sort(restored.begin(), restored.end(), displayOrderLess);
-        setEntries(std::move(restored));
-    }
+    if (result.outcome == ContainerStopOutcome::refused)
+        putBackWithError(affected, RowError::couldNotStopContainer, result.message);
+    else
+        clearRowErrors(affected);
     m_suppressedContainers.remove(container.id);
 
     co_await refresh();

@@ -108,6 +108,12 @@ private:
     void reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current);
     void moveSelection(int step);
     QCoro::Task<> stopContainer(PortEntry row);
+    // Removes the rows for which taken holds while they are being stopped, moving the selection
+    // off them; returns them.
+    QList<PortEntry> takeRows(const std::function<bool(const PortEntry &)> &taken);
+    void clearRowErrors(const QList<PortEntry> &rows);
+    // Puts taken rows back, in display order, each with the error of their failed stop.
+    void putBackWithError(const QList<PortEntry> &rows, RowError error, const QString &detail = {});
     void refuseProxyKill(const PortEntry &row);
     bool isSuppressed(const PortEntry &entry) const;
 
