@@ -187,8 +187,9 @@ void PortRowView::setAccessibleNames() {
         m_killButton->setAccessibleName(tr("Kill %1 on port %2").arg(name, port));
 }
 
+// Asked for every listed row on each render, so it builds no text: it must agree with secondLine.
 bool PortRowView::hasDetailLine(const PortEntry &entry) {
-    return secondLine(entry).has_value();
+    return entry.container() || !entry.hasProcess() || entry.workingDirectory().has_value();
 }
 
 std::optional<QString> PortRowView::secondLine(const PortEntry &entry) {
