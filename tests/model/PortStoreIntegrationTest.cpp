@@ -4,7 +4,6 @@
 #include "discovery/ProcessWorkingDirectoryResolver.h"
 #include "model/PortStore.h"
 #include "support/TestSupport.h"
-#include "termination/ProcStatStartTimeReader.h"
 #include "termination/SignalProcessKiller.h"
 
 #include <QDir>
@@ -28,21 +27,6 @@ quint16 freePortInRange() {
     }
     return 0;
 }
-
-// The real per-row step, with the start time filled in from /proc where that step leaves it
-// out: the killer signals no process whose start time was not listed.
-class ResolverWithStartTime final : public WorkingDirectoryResolving {
-public:
-    QCoro::Task<ProcessDetails> resolve(qint32 pid) override {
-        ProcessDetails details = co_await m_resolver.resolve(pid);
-        if (!details.startTime)
-            details.startTime = ProcStatStartTimeReader().startTime(pid);
-        co_return details;
-    }
-
-private:
-    ProcessWorkingDirectoryResolver m_resolver;
-};
 
 std::optional<PortEntry> listedRow(const PortStore &store, qint64 pid) {
     for (const PortEntry &e : store.entries()) {
@@ -71,7 +55,7 @@ TEST(PortStoreIntegration, ListsARealListenerWithItsDirectoryAndKillsIt) {
     const qint64 pid = server.processId();
 
     PortStore store(std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()),
-                    std::make_unique<ResolverWithStartTime>(), SignalProcessKiller::makeDefault());
+                    std::make_unique<ProcessWorkingDirectoryResolver>(), SignalProcessKiller::makeDefault());
     QCoro::waitFor(store.refresh());
 
     const auto row = listedRow(store, pid);
