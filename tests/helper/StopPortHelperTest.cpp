@@ -17,6 +17,7 @@ using namespace quaystone;
 
 const QString helper = QStringLiteral(QUAYSTONE_STOP_PORT_HELPER);
 const QString python = QStringLiteral("/usr/bin/python3");
+const QString nobody = QStringLiteral("65534");
 
 // Binds a free port in the watched range, optionally forks a child that shares the socket,
 // and prints the port and the pids holding it.
@@ -138,7 +139,7 @@ TEST_F(StopPortHelperTest, StopsEveryProcessListeningOnThePort) {
         const auto listener = startListenerOfNobody(c.options);
         ASSERT_TRUE(listener) << "no listener of nobody started";
 
-        const HelperRun run = runHelper({QString::number(listener->port)});
+        const HelperRun run = runHelper({QString::number(listener->port), nobody});
 
         EXPECT_EQ(run.status, stopport::stopped) << run.err.toStdString();
         for (const qint64 pid : listener->pids) {
@@ -153,7 +154,7 @@ TEST_F(StopPortHelperTest, StopsEveryProcessListeningOnThePort) {
     }
 }
 
-TEST_F(StopPortHelperTest, RefusesEverythingButOnePlainPortAndSignalsNothing) {
+TEST_F(StopPortHelperTest, RefusesEverythingButOnePlainPortAndUidAndSignalsNothing) {
     const auto listener = startListenerOfNobody({});
     ASSERT_TRUE(listener && !listener->pids.isEmpty());
     const QString port = QString::number(listener->port);
@@ -161,18 +162,23 @@ TEST_F(StopPortHelperTest, RefusesEverythingButOnePlainPortAndSignalsNothing) {
         QStringList arguments;
     } cases[] = {
         {{}},
-        {{port, port}},
+        {{port}},
+        {{port, nobody, port}},
         {{port, QStringLiteral("--force")}},
-        {{QStringLiteral("+") + port}},
-        {{QStringLiteral(" ") + port}},
-        {{port + QStringLiteral(" ")}},
-        {{QStringLiteral("0") + port}},
-        {{QStringLiteral("-") + port}},
-        {{QStringLiteral("0x") + QString::number(listener->port, 16)}},
-        {{QStringLiteral("2999")}},
-        {{QStringLiteral("10000")}},
-        {{QStringLiteral("80")}},
-        {{QString()}},
+        {{QStringLiteral("+") + port, nobody}},
+        {{QStringLiteral(" ") + port, nobody}},
+        {{port + QStringLiteral(" "), nobody}},
+        {{QStringLiteral("0") + port, nobody}},
+        {{QStringLiteral("-") + port, nobody}},
+        {{QStringLiteral("0x") + QString::number(listener->port, 16), nobody}},
+        {{QStringLiteral("2999"), nobody}},
+        {{QStringLiteral("10000"), nobody}},
+        {{QString(), nobody}},
+        {{port, QStringLiteral("-1")}},
+        {{port, QStringLiteral("+65534")}},
+        {{port, QStringLiteral("4294967295")}},
+        {{port, QStringLiteral("0x10")}},
+        {{port, QString()}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
@@ -191,7 +197,7 @@ TEST_F(StopPortHelperTest, APortWithoutListenerIsRefused) {
             freePort = port;
     }
     ASSERT_NE(freePort, 0);
-    const HelperRun run = runHelper({QString::number(freePort)});
+    const HelperRun run = runHelper({QString::number(freePort), nobody});
     EXPECT_EQ(run.status, stopport::noListener);
     EXPECT_TRUE(run.out.isEmpty());
 }
@@ -208,7 +214,7 @@ TEST_F(StopPortHelperTest, NeverSignalsItsOwnCaller) {
     }
     ASSERT_TRUE(server.isListening());
 
-    const HelperRun run = runHelper({QString::number(port)});
+    const HelperRun run = runHelper({QString::number(port), QStringLiteral("0")});
 
     EXPECT_EQ(run.status, stopport::failed);
     EXPECT_TRUE(run.out.startsWith(QStringLiteral("not stopped %1 ").arg(getpid()))) << run.out.toStdString();
