@@ -1,7 +1,7 @@
 #include "KernelPortListingService.h"
 
-#include "discovery/ListeningSocketTable.h"
 #include "discovery/ProcessWorkingDirectoryResolver.h"
+#include "kernel/ListeningSockets.h"
 
 #include <QHash>
 #include <QtConcurrent/QtConcurrentRun>
@@ -19,7 +19,7 @@ KernelPortListingService::KernelPortListingService(std::unique_ptr<PortListing> 
 KernelPortListingService::Pass KernelPortListingService::read(PortRange range, std::optional<quint32> onlyUid,
                                                               std::vector<kernel::SocketHolder> known) {
     Pass pass;
-    const std::optional<QList<ListeningSocket>> sockets = ListeningSocketTable::readSocketDiag();
+    const std::optional<std::vector<ListeningSocket>> sockets = kernel::readSocketDiag();
     if (!sockets || !kernel::SocketHolderScan::procShowsProcesses(!onlyUid))
         return pass;
 
