@@ -118,14 +118,16 @@ public:
                 continue;
             Process process;
             process.pid = pid_t(pid);
-            char path[32];
-            std::snprintf(path, sizeof path, "%ld/fd", pid);
+            // The process's directory belongs to its user (its fd directory to root once the main
+            // thread has exited), and the fd directory's size is its descriptor count.
             struct stat status {};
-            // The fd directory belongs to the process's user, and its size is its descriptor count.
-            if (::fstatat(m_procDir, path, &status, 0) != 0 || (onlyUid && status.st_uid != *onlyUid))
+            if (::fstatat(m_procDir, entry->d_name, &status, 0) != 0 || (onlyUid && status.st_uid != *onlyUid))
                 continue;
             process.uid = status.st_uid;
-            process.descriptors = status.st_size;
+            char path[32];
+            std::snprintf(path, sizeof path, "%ld/fd", pid);
+            if (::fstatat(m_procDir, path, &status, 0) == 0)
+                process.descriptors = status.st_size;
             if (!readStat(m_procDir, process))
                 continue;
             m_position.emplace(process.pid, m_processes.size());

@@ -5,9 +5,11 @@
 #include "support/StoreFakes.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <unistd.h>
 
 using namespace quaystone;
 using quaystone::test::awaitTask;
@@ -26,11 +28,47 @@ QStringList rows(const PortListingResult &result, bool applyDetails) {
     return out;
 }
 
-// The load's next line, or an empty one when it says nothing within 20 s.
-QString answer(QProcess &load) {
-    for (int waits = 0; !load.canReadLine() && waits < 200 && load.state() != QProcess::NotRunning; ++waits)
-        load.waitForReadyRead(100);
-    return QString::fromUtf8(load.readLine()).trimmed();
+// tests/discovery/listener_loads.py, started by the given command line and ended as one process
+// group however the test ends.
+class Loads {
+public:
+    explicit Loads(QStringList command) {
+        const QString program = command.takeFirst();
+        m_process.start(program, command << QStringLiteral(QUAYSTONE_LISTENER_LOADS));
+        const QStringList ports = answer().split(u' ');
+        if (ports.size() == 2)
+            range = {ports[0].toInt(), ports[1].toInt()};
+    }
+    ~Loads() {
+        if (m_process.processId() > 0)
+            ::kill(-pid_t(m_process.processId()), SIGKILL);
+        m_process.waitForFinished(5000);
+    }
+    // The next line it prints, or an empty one when it says nothing within 20 s.
+    QString answer() {
+        for (int waits = 0; !m_process.canReadLine() && waits < 200 && m_process.state() != QProcess::NotRunning;
+             ++waits)
+            m_process.waitForReadyRead(100);
+        return QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+    QString command(const char *line) {
+        m_process.write(line);
+        return answer();
+    }
+    std::string error() { return m_process.readAllStandardError().toStdString(); }
+
+    PortRange range{0, -1};
+    static constexpr int lsofRows = 9;
+
+private:
+    QProcess m_process;
+};
+
+// lsof reads no descriptors of a process whose main thread has exited; the kernel listing reads
+// them through another thread. Takes that one row out of rows.
+qsizetype takeLeaderGone(QStringList &rows, PortRange range) {
+    const QString port = QString::number(range.lowerBound + 4);
+    return rows.removeIf([&](const QString &row) { return row.section(u' ', 1, 1) == port; });
 }
 
 } // namespace
@@ -39,17 +77,8 @@ QString answer(QProcess &load) {
 // holders known, after a worker was forked and after a holder was killed. The kernel listing may
 // not fall back to lsof here, so a failing fallback stands in for it.
 TEST(KernelPortListingService, ListsTheSameRowsAsLsofOverRealLoads) {
-    QProcess load;
-    load.start(QStringLiteral("python3"), {QStringLiteral(QUAYSTONE_LISTENER_LOADS)});
-    // The loads are one process group, ended whole however the test ends.
-    const std::unique_ptr<QProcess, void (*)(QProcess *)> group(&load, [](QProcess *p) {
-        if (p->processId() > 0)
-            ::kill(-pid_t(p->processId()), SIGKILL);
-        p->waitForFinished(5000);
-    });
-    const QStringList ports = answer(load).split(u' ');
-    ASSERT_EQ(ports.size(), 2) << load.readAllStandardError().toStdString();
-    const PortRange range{ports[0].toInt(), ports[1].toInt()};
+    Loads load({QStringLiteral("python3")});
+    ASSERT_LE(load.range.lowerBound, load.range.upperBound) << load.error();
 
     DefaultPortListingService lsof(std::make_unique<ProcessCommandRunner>());
     auto failing = std::make_unique<test::FakeListing>();
@@ -58,20 +87,49 @@ TEST(KernelPortListingService, ListsTheSameRowsAsLsofOverRealLoads) {
     const struct {
         const char *before;
         int lsofRows;
-    } passes[] = {{nullptr, 9}, {nullptr, 9}, {"fork\n", 10}, {"stop\n", 9}};
+    } passes[] = {{nullptr, Loads::lsofRows},
+                  {nullptr, Loads::lsofRows},
+                  {"fork\n", Loads::lsofRows + 1},
+                  {"stop\n", Loads::lsofRows}};
     for (const auto &pass : passes) {
         SCOPED_TRACE(pass.before ? pass.before : "again");
         if (pass.before) {
-            load.write(pass.before);
-            ASSERT_EQ(answer(load), "ok");
+            ASSERT_EQ(load.command(pass.before), "ok");
         }
-        const QStringList expected = rows(awaitTask(lsof.listPorts(range)), true);
+        const QStringList expected = rows(awaitTask(lsof.listPorts(load.range)), true);
         ASSERT_EQ(expected.size(), pass.lsofRows) << expected.join(u'\n').toStdString();
-        QStringList listed = rows(awaitTask(kernel.listPorts(range)), false);
-        // lsof reads no descriptors of a process whose main thread has exited; the kernel listing
-        // reads them through another thread.
-        const QString leaderGone = QString::number(range.lowerBound + 4);
-        ASSERT_EQ(listed.removeIf([&](const QString &row) { return row.section(u' ', 1, 1) == leaderGone; }), 1);
+        QStringList listed = rows(awaitTask(kernel.listPorts(load.range)), false);
+        ASSERT_EQ(takeLeaderGone(listed, load.range), 1);
         EXPECT_EQ(listed.join(u'\n').toStdString(), expected.join(u'\n').toStdString());
     }
+}
+
+// A normal user reads only its own processes and sockets: the same loads and both listings run as
+// a uid that nothing else on the machine uses.
+TEST(KernelPortListingService, ListsTheSameRowsAsLsofForANormalUser) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "starting processes as another user needs root";
+    // A python3 found through root's PATH may live where other users cannot go.
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"), {"/usr/bin", "/bin"});
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty() || python.isEmpty())
+        GTEST_SKIP() << "setpriv or the system's python3 is missing";
+    const QString uid = QStringLiteral("4000000003");
+    const QStringList asUser{QStringLiteral("setpriv"), "--reuid=" + uid, "--regid=" + uid,
+                             QStringLiteral("--clear-groups")};
+    Loads load(asUser + QStringList{python});
+    ASSERT_LE(load.range.lowerBound, load.range.upperBound) << load.error();
+
+    const auto probe = [&](const char *listing) {
+        QProcess run;
+        run.start(asUser[0], asUser.mid(1)
+                                 << QStringLiteral(QUAYSTONE_LISTING_PROBE) << listing
+                                 << QString::number(load.range.lowerBound) << QString::number(load.range.upperBound));
+        run.waitForFinished(30000);
+        return QString::fromUtf8(run.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    };
+    const QStringList expected = probe("lsof");
+    ASSERT_EQ(expected.size(), Loads::lsofRows) << expected.join(u'\n').toStdString();
+    QStringList listed = probe("kernel");
+    ASSERT_EQ(takeLeaderGone(listed, load.range), 1) << listed.join(u'\n').toStdString();
+    EXPECT_EQ(listed.join(u'\n').toStdString(), expected.join(u'\n').toStdString());
 }

@@ -110,8 +110,14 @@ def threaded():
 
 
 def leader_gone():
-    threading.Thread(target=lambda: (ready(), forever()), daemon=True).start()
-    time.sleep(0.2)
+    def run():
+        # Ready once the main thread has exited.
+        while open("/proc/%d/stat" % os.getpid()).read().rpartition(")")[2].split()[0] != "Z":
+            time.sleep(0.01)
+        ready()
+        forever()
+
+    threading.Thread(target=run, daemon=True).start()
     ctypes.CDLL(None).pthread_exit(None)
 
 
