@@ -70,7 +70,8 @@ bool readStat(int procDir, Process &process) {
     char state = 0;
     int ppid = 0;
     long threads = 0;
-    if (std::sscanf(close + 1, " %c %d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %ld", &state, &ppid,
+    // Fields 5 to 19 are skipped as words: a number read into no variable may still overflow.
+    if (std::sscanf(close + 1, " %c %d %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %ld", &state, &ppid,
                     &threads) != 3)
         return false;
     process.ppid = ppid;
