@@ -5,8 +5,8 @@
 #include "app/MenuBarController.h"
 #include "app/PopoverWindow.h"
 #include "app/SystemTrayStatusItem.h"
-#include "model/PortListing.h"
 #include "discovery/DockerContainerStopper.h"
+#include "model/PortListing.h"
 #include "model/PortStore.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
@@ -37,7 +37,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 PortStore &AppDelegate::store() {
     if (!m_store) {
-        DefaultServices services = makeDefaultServices();
+        DefaultServices services = makeDefaultServices(m_launchOptions.listingSource);
         m_store =
             std::make_unique<PortStore>(std::move(services.listing), std::move(services.workingDirectoryResolver),
                                         std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);

@@ -4,8 +4,10 @@
   terminal_listing.py listeners BINARY   --list and --list --json against real listeners: one of
                                          the test's own, one of the user "nobody"
   terminal_listing.py failure BINARY LSOF
-                                         --list with lsof replaced, inside a private mount
-                                         namespace, by nothing and by a file that may not be run
+                                         --list --lsof with lsof replaced, inside a private mount
+                                         namespace, by nothing and by a file that may not be run;
+                                         --list without lsof, as a normal user, with /proc as it
+                                         is (the kernel answers) and with hidepid (lsof must)
   terminal_listing.py usage BINARY       --help, --version and wrong command lines
 
 Exits 77 (skipped) when a step cannot run here, saying why.
@@ -229,9 +231,13 @@ def check_failure(binary, lsof):
         os.chmod(not_executable, 0o644)
         # The bind mounts live only in the namespace that unshare makes; the shell execs the binary
         # there, after mount has run, since the mount may hide the folder mount itself lives in.
-        cases = [("missing", empty, lsof_dir), ("not executable", not_executable, lsof)]
-        for label, source, target in cases:
-            result = run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && exec "$3" --list', "sh",
+        nobody = "exec setpriv --reuid=65534 --regid=65534 --clear-groups "
+        cases = [("missing", empty, lsof_dir, 'exec "$3" --list --lsof'),
+                 ("not executable", not_executable, lsof, 'exec "$3" --list --lsof'),
+                 ("not executable, /proc with hidepid", not_executable, lsof,
+                  'mount -t proc -o hidepid=invisible proc /proc && ' + nobody + '"$3" --list')]
+        for label, source, target, command in cases:
+            result = run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && ' + command, "sh",
                           source, target, binary])
             reason = result.stderr.strip()
             print(f"terminal_listing: lsof {label}: exit {result.returncode}, stderr {reason!r}")
@@ -243,6 +249,11 @@ def check_failure(binary, lsof):
                 fail(f"lsof {label}: printed a list anyway:\n{result.stdout}")
             if lsof not in reason:
                 fail(f"lsof {label}: the reason does not name {lsof}: {reason!r}")
+        # Without hidepid the kernel answers; lsof is not needed.
+        result = run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && ' + nobody + '"$3" --list', "sh",
+                      not_executable, lsof, binary])
+        if result.returncode != 0 or not result.stdout.startswith("PORT"):
+            fail(f"--list without lsof: exit {result.returncode}, stderr {result.stderr!r}")
         # Nothing leaked out of the namespaces.
         if not os.access(lsof, os.X_OK):
             fail(f"{lsof} is no longer executable outside the namespace")
@@ -255,7 +266,7 @@ def check_usage(binary):
     helped = run([binary, "--help"])
     if helped.returncode != 0:
         fail(f"--help exited {helped.returncode}")
-    for option in ["--list", "--json", "--help", "--version", "--ui-test-host", "--ui-test-kill-permission-denied"]:
+    for option in ["--list", "--json", "--lsof", "--help", "--version", "--ui-test-host", "--ui-test-kill-permission-denied"]:
         if option not in helped.stdout:
             fail(f"--help does not document {option}")
     version = run([binary, "--version"])
