@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KillActionGate.h"
 #include "PortEntry.h"
 #include "PortListing.h"
 #include "PortRange.h"
@@ -38,6 +39,9 @@ public:
         RowError error;
         // What the error line adds after its fixed text: the engine's word on a refused stop.
         QString detail;
+        // The process it belongs to, with the pid: a new process given the same pid and port
+        // does not inherit it.
+        std::optional<quint64> startTime;
         friend bool operator==(const RowErrorRecord &, const RowErrorRecord &) = default;
     };
 
@@ -94,6 +98,10 @@ public:
     QCoro::Task<> stopAsAdministrator(PortEntryID id);
     const QSet<qint64> &portsBeingStoppedAsAdministrator() const { return m_administratorStopPorts; }
 
+    // Shared by every way of asking for a kill (a key, a click on a cross), so that one act stops
+    // one process whichever way it comes.
+    KillActionGate &killActionGate() { return m_killActionGate; }
+
     void selectPrevious();
     void selectNext();
     // Replaces the list without a refresh; selects the first row if nothing is selected.
@@ -112,6 +120,9 @@ private:
     // off them; returns them.
     QList<PortEntry> takeRows(const std::function<bool(const PortEntry &)> &taken);
     void clearRowErrors(const QList<PortEntry> &rows);
+    void recordRowError(const PortEntry &row, RowError error, const QString &detail = {});
+    // Drops the errors of processes that a listing no longer shows at their row.
+    void dropRowErrorsOfGoneProcesses(const QList<PortEntry> &listed);
     // Puts taken rows back, in display order, each with the error of their failed stop.
     void putBackWithError(const QList<PortEntry> &rows, RowError error, const QString &detail = {});
     void refuseProxyKill(const PortEntry &row);
@@ -159,6 +170,7 @@ private:
     std::optional<PortEntryID> m_selectedEntryID;
     std::optional<ListingError> m_refreshFailure;
     QList<RowErrorRecord> m_rowErrors;
+    KillActionGate m_killActionGate;
 };
 
 } // namespace quaystone
