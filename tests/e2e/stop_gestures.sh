@@ -18,7 +18,7 @@ if ! "${namespaces[@]}" true 2>/dev/null; then
 fi
 xsession_private_session_bus "$@"
 
-stops() { echo $(cat "$stopped" 2>/dev/null); }
+stops() { paste -sd' ' "$stopped" 2>/dev/null; }
 fail() { xsession_fail "$@" "(stopped: $(stops))"; }
 xsession_init
 stopped=$XSESSION_DIR/stopped
@@ -40,15 +40,14 @@ while True:
     time.sleep(60)
 EOF
 # Process 1 of the namespaces starts the listeners, then the app, and reaps what ends.
+# shellcheck disable=SC2016 # expanded by that shell
 env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME="$XSESSION_DIR/config" \
-    "${namespaces[@]}" bash -c 'listener=$1 stopped=$2 binary=$3
-    shift 3
-    for port; do
-        python3 "$listener" "$port" "$stopped" >"$listener.$port" &
-        until [ -s "$listener.$port" ]; do sleep 0.05; done
-    done
+    "${namespaces[@]}" bash -c 'python=$1 listener=$2 stopped=$3 binary=$4
+    shift 4
+    for port; do "$python" "$listener" "$port" "$stopped" >"$listener.$port" & done
+    for port; do until [ -s "$listener.$port" ]; do sleep 0.05; done; done
     "$binary" &
-    wait' _ "$XSESSION_DIR/listener.py" "$stopped" "$binary" 4101 4102 4103 4104 4105 4106 4107 \
+    wait' _ "$XSESSION_PYTHON" "$XSESSION_DIR/listener.py" "$stopped" "$binary" 4101 4102 4103 4104 4105 4106 4107 \
     >"$XSESSION_DIR/app.log" 2>&1 &
 xsession_track $!
 
