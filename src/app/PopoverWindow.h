@@ -4,6 +4,7 @@
 #include "app/PopoverPresenting.h"
 #include "app/PopupPlacement.h"
 
+#include <QHash>
 #include <QSet>
 #include <QWidget>
 
@@ -55,8 +56,9 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_presentedAt;
     bool m_hiding = false;
     KeyHandler m_keyHandler;
-    // Keys seen going down and not yet up.
+    // Keys seen going down and not yet up, and when each key last went up.
     QSet<int> m_heldKeys;
+    QHash<int, quint64> m_releaseTimes;
     IconPressHandler m_iconPressHandler;
     DismissalGuard m_dismissalGuard;
 };

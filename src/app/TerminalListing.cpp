@@ -64,8 +64,14 @@ QString directoryText(const PortEntry &entry) {
     return entry.workingDirectoryDeleted() ? QStringLiteral("[deleted] ") + path : path;
 }
 
+// Strings go out raw, for programs to read, but always valid: nothing unpaired that a strict
+// parser would refuse.
+QJsonValue jsonString(const QString &text) {
+    return QJsonValue(wellFormed(text));
+}
+
 QJsonValue optionalString(const std::optional<QString> &text) {
-    return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
+    return text ? jsonString(*text) : QJsonValue(QJsonValue::Null);
 }
 
 // QCoro::waitFor wants a default-constructible result, which a Result is not.
@@ -163,7 +169,7 @@ QByteArray TerminalListing::json(const QList<PortEntry> &entries, const UserName
         object.insert(QStringLiteral("pid"), entry.hasProcess() ? QJsonValue(entry.pid()) : QJsonValue());
         object.insert(QStringLiteral("user"), optionalString(userOf(entry, cached)));
         object.insert(QStringLiteral("uid"), entry.uid() ? QJsonValue(qint64(*entry.uid())) : QJsonValue());
-        object.insert(QStringLiteral("name"), entry.processName());
+        object.insert(QStringLiteral("name"), jsonString(entry.processName()));
         object.insert(QStringLiteral("commandLine"), optionalString(entry.commandLine()));
         object.insert(QStringLiteral("workingDirectory"), optionalString(entry.workingDirectory()));
         object.insert(QStringLiteral("workingDirectoryDeleted"), entry.workingDirectoryDeleted());

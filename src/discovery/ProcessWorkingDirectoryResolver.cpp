@@ -1,7 +1,6 @@
 #include "ProcessWorkingDirectoryResolver.h"
 
 #include "kernel/ProcStat.h"
-#include "model/DisplayText.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -113,7 +112,8 @@ std::optional<QString> readCommandLine(int dir) {
     if (cut)
         length = endOfWholeSequences(buffer, length);
     std::replace(buffer, buffer + length, '\0', ' ');
-    QString text = displayText(QString::fromUtf8(buffer, qsizetype(length)));
+    // Kept raw, as the name and the directory are: each place that shows it escapes it.
+    QString text = QString::fromUtf8(buffer, qsizetype(length));
     if (cut)
         text.append(QChar(0x2026));
     if (text.isEmpty())

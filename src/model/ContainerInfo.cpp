@@ -1,13 +1,16 @@
 #include "ContainerInfo.h"
 
+#include "DisplayText.h"
+
 #include <QJsonObject>
 
 namespace quaystone {
 
 QJsonObject containerJson(const ContainerInfo &container) {
-    return QJsonObject{{QStringLiteral("id"), container.id},
-                       {QStringLiteral("name"), container.name},
-                       {QStringLiteral("image"), container.image}};
+    // Raw, as the engine gave them, and valid: nothing unpaired that a strict parser would refuse.
+    return QJsonObject{{QStringLiteral("id"), wellFormed(container.id)},
+                       {QStringLiteral("name"), wellFormed(container.name)},
+                       {QStringLiteral("image"), wellFormed(container.image)}};
 }
 
 bool isContainerProxyName(const QString &processName) {

@@ -42,6 +42,15 @@ QFont errorFont() {
     return popoverFont(11, QFont::Medium);
 }
 
+// A tooltip is rich text whenever Qt::mightBeRichText guesses so, and a command line may hold
+// markup (an <img> that loads /dev/zero, a <b> that restyles it): it is always given as escaped
+// markup, which renders as the plain text it holds.
+QString plainToolTip(const QString &text) {
+    if (text.isEmpty())
+        return text;
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
 } // namespace
 
 PortRowView::Heights::Heights() {
@@ -171,7 +180,7 @@ void PortRowView::setAccessibleNames() {
                                  "stopping it needs an administrator.")
                                   .arg(owner)
                                   .arg(m_entry.id().ownerUid);
-        m_selectButton->setToolTip(about);
+        m_selectButton->setToolTip(plainToolTip(about));
         m_selectButton->setAccessibleDescription(about);
         if (m_adminStopButton)
             m_adminStopButton->setAccessibleName(tr("Stop the listener on port %1 as administrator").arg(port));
@@ -180,7 +189,7 @@ void PortRowView::setAccessibleNames() {
     m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, name));
     // The full command line tells apart the many servers that share one name ("node", "python3").
     const QString commandLine = m_entry.commandLine() ? displayText(*m_entry.commandLine()) : QString();
-    m_selectButton->setToolTip(commandLine);
+    m_selectButton->setToolTip(plainToolTip(commandLine));
     m_selectButton->setAccessibleDescription(commandLine);
     // The port keeps the names apart when one program listens on several ports.
     if (m_killButton)

@@ -67,8 +67,9 @@ TEST(TerminalListing, EmptyListIsTheHeaderAlone) {
 TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
     const QString rawName = QStringLiteral("tab\there \"quoted\" \u202E");
     const QList<PortEntry> entries = {
+        // Written raw, and valid: strict parsers refuse an unpaired surrogate.
         withDetails(4242, 3000, rawName, QStringLiteral("/home/alice"), 1000, false,
-                    QStringLiteral("node server.js --port 3000")),
+                    QStringLiteral("node server.js --port 3000") + QChar(0xDC80)),
         withDetails(88, 8080, QStringLiteral("x"), QStringLiteral("/srv/old"), 4321, true),
         PortEntry(91, 8082, QStringLiteral("y")),
         PortEntry::foreignListener(9000, 0, QStringLiteral("root")),
@@ -82,7 +83,7 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"user", "alice"},
          {"uid", 1000},
          {"name", rawName},
-         {"commandLine", "node server.js --port 3000"},
+         {"commandLine", "node server.js --port 3000\uFFFD"},
          {"workingDirectory", "/home/alice"},
          {"workingDirectoryDeleted", false},
          {"container", null}},

@@ -98,7 +98,7 @@ TEST(ProcessWorkingDirectoryResolver, ReadsRealNamesCommandLinesAndRemovedDirect
         const ProcessDetails details = resolve(qint32(child.processId()));
         child.closeWriteChannel();
         EXPECT_EQ(details.name, c.name);
-        EXPECT_EQ(details.commandLine, program + " -c read line arg with spaces two\\nlines \\u202Eevil");
+        EXPECT_EQ(details.commandLine, program + " -c read line arg with spaces two\nlines \u202Eevil");
         EXPECT_EQ(details.workingDirectory, directory) << "without the kernel's mark";
         EXPECT_EQ(details.workingDirectoryDeleted, c.deleted);
         EXPECT_EQ(details.uid, quint32(::geteuid()));

@@ -81,7 +81,7 @@ TEST_F(ContainerStoreTest, AStopGoesToTheEngineAndItsOutcomeLandsOnTheContainers
 
         // Every port of the container goes at once, and a pass meanwhile does not bring them back.
         EXPECT_EQ(portsOf(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
-        EXPECT_EQ(store->selectedEntryID(), rows[1].id()) << c.name;
+        EXPECT_EQ(store->selectedEntryID(), rows[3].id()) << c.name << ": the row before, as none follows";
         auto during = store->refresh();
         EXPECT_EQ(portsOf(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
         ASSERT_EQ(stopper->stopped.size(), 1) << c.name;
@@ -127,8 +127,8 @@ TEST(ContainerStore, WithoutAnEngineTheStopFailsOnTheRow) {
     auto store = storeOverFakes(fakes);
     const PortEntry row = PortEntry::containerListener(3000, web());
     store->seedEntries({row});
-    auto task = store->kill(row.id());
     fakes.listing->answer = QList<PortEntry>{row};
+    auto task = store->kill(row.id());
     ASSERT_TRUE(task.isReady());
     EXPECT_EQ(store->rowError(row.id()), RowError::couldNotStopContainer);
     EXPECT_EQ(store->rowErrorDetail(row.id()), QStringLiteral("no container engine is set up"));
