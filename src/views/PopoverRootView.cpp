@@ -8,6 +8,7 @@
 #include "PopoverFooterView.h"
 #include "PopoverHeaderView.h"
 #include "PortListView.h"
+#include "ViewStyle.h"
 #include "model/ListingErrorText.h"
 #include "model/MainThreadTask.h"
 #include "model/PortStore.h"
@@ -16,6 +17,7 @@
 #include <QGuiApplication>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <qcoro/qcorotimer.h>
 
 #include <chrono>
 #include <limits>
@@ -50,7 +52,7 @@ PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
     , m_layout(new QVBoxLayout(this))
     , m_announcer(new PopoverAnnouncer(this)) {
     installPopoverAccessibility();
-    setFixedWidth(popoverWidth);
+    setFixedWidth(popoverWidth());
     // Everything paints on the base colour; the red and the selection tint are chosen for it.
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
@@ -72,6 +74,10 @@ QList<QObject *> PopoverRootView::accessibleChildren() const {
             children.append(widget);
     }
     return children + m_announcer->announcements();
+}
+
+int PopoverRootView::pageStep(int direction) const {
+    return m_list ? m_list->pageStep(direction) : direction;
 }
 
 void PopoverRootView::showEvent(QShowEvent *event) {
@@ -176,6 +182,7 @@ void PopoverRootView::render() {
             m_footerDivider = new Divider(this);
             m_footer = new PopoverFooterView(text, tone, this);
         }
+        m_footer->setBusy(m_store.isRefreshing());
         content << m_footerDivider << m_footer;
     } else {
         delete m_footerDivider;
@@ -210,7 +217,7 @@ void PopoverRootView::renderError(const QString &description) {
     if (m_message && key == m_messageKey)
         return;
     delete m_message;
-    m_message = new PopoverErrorView(description, popoverWidth, this);
+    m_message = new PopoverErrorView(description, popoverWidth(), this);
     m_messageKey = key;
 }
 
@@ -233,6 +240,18 @@ void PopoverRootView::noteChanges() {
             snapshot.rowErrors.insert(record.id, record.error);
     }
     m_pendingAnnouncements += m_announcements.update(std::move(snapshot));
+    // A stop that ends within half a second is heard once, by its outcome; a longer one is told
+    // as it goes on.
+    for (const qint32 pid : m_announcements.takeStartedKills()) {
+        startMainThreadTask([view = QPointer<PopoverRootView>(this), pid]() -> QCoro::Task<> {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(500));
+            if (!view)
+                co_return;
+            const std::optional<QString> message = view->m_announcements.stillStopping(pid);
+            if (message && view->isVisible())
+                view->m_announcer->announce(*message);
+        });
+    }
 }
 
 void PopoverRootView::announcePending() {

@@ -41,7 +41,8 @@ TEST_F(PopoverViewTest, ContentFollowsRefreshStateAndShowingRefreshesAnIdleStore
     const QStringList empty{"No active ports", "Listening on 3000-9999"};
     const QStringList rows{"PORT", "PROCESS", "3000", "node"};
     const QStringList footer{"Last updated just now", "Ctrl+R"};
-    const QStringList cannotList{"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package."};
+    const QStringList cannotList{"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package.",
+                                 "Press Ctrl+R to try again"};
     const struct {
         const char *name;
         QList<PortEntry> entries;
@@ -115,7 +116,8 @@ TEST_F(PopoverViewTest, AFailedUpdateIsSaidInTheListOrTheFooter) {
     } cases[] = {
         {"never listed",
          {lsofMissing},
-         {"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package."},
+         {"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package.",
+          "Press Ctrl+R to try again"},
          true,
          false},
         {"rows kept",
@@ -125,7 +127,7 @@ TEST_F(PopoverViewTest, AFailedUpdateIsSaidInTheListOrTheFooter) {
          true},
         {"an empty list kept",
          {QList<PortEntry>{}, timedOut},
-         {"Can't list ports", timedOutText, "Update failed: timed out", "Ctrl+R"},
+         {"Can't list ports", timedOutText, "Press Ctrl+R to try again", "Update failed: timed out", "Ctrl+R"},
          true,
          true},
         {"a later success",

@@ -9,6 +9,7 @@
 #include "views/TextLabel.h"
 
 #include <QLayout>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,6 +35,8 @@ inline QList<PortRowView *> rowsOf(QWidget *widget) {
 inline QStringList textsOf(QWidget *widget) {
     if (auto *label = qobject_cast<QLabel *>(widget))
         return {label->text()};
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        return {button->text()};
     QStringList texts;
     if (auto *list = qobject_cast<PortListView *>(widget)) {
         for (PortRowView *row : rowsOf(list))
