@@ -89,21 +89,21 @@ void PopoverRootView::showEvent(QShowEvent *event) {
     const bool activationUntold =
         QGuiApplication::focusWindow() && QGuiApplication::focusWindow() == window()->windowHandle();
     // After the window's show, and its activation, have reached assistive technology, the
-    // selected row takes the focus.
-    QMetaObject::invokeMethod(
-        this,
-        [this, activationUntold] {
-            if (!isVisible() || !isActiveWindow())
-                return;
-            if (activationUntold) {
-                QAccessible::State active;
-                active.active = true;
-                QAccessibleStateChangeEvent activated(window(), active);
-                QAccessible::updateAccessibility(&activated);
-            }
-            setTellsFocus(true);
-        },
-        Qt::QueuedConnection);
+    // selected row takes the focus. Shown again, the window is most often activated once more a
+    // moment later (changeEvent gives the focus then); only where that does not come is the
+    // activation told here.
+    startMainThreadTask([view = QPointer<PopoverRootView>(this), activationUntold]() -> QCoro::Task<> {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(activationUntold ? 300 : 0));
+        if (!view || !view->isVisible() || !view->isActiveWindow() || view->m_tellsFocus)
+            co_return;
+        if (activationUntold) {
+            QAccessible::State active;
+            active.active = true;
+            QAccessibleStateChangeEvent activated(view->window(), active);
+            QAccessible::updateAccessibility(&activated);
+        }
+        view->setTellsFocus(true);
+    });
     startMainThreadTask([store = QPointer<PortStore>(&m_store)]() -> QCoro::Task<> {
         if (store && store->refreshState() == RefreshState::idle)
             co_await store->refresh();
@@ -118,9 +118,16 @@ void PopoverRootView::hideEvent(QHideEvent *event) {
 void PopoverRootView::changeEvent(QEvent *event) {
     QWidget::changeEvent(event);
     // A window that becomes active after it shows (a tool window on Wayland, a click back into
-    // the UI-test window) gives the focus then.
-    if (event->type() == QEvent::ActivationChange)
-        setTellsFocus(isVisible() && isActiveWindow());
+    // the UI-test window, a popup opened again) gives the focus then: after Qt has told assistive
+    // technology of the activation, so that a reader hears the window before the row.
+    if (event->type() != QEvent::ActivationChange)
+        return;
+    if (!isActiveWindow()) {
+        setTellsFocus(false);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { setTellsFocus(isVisible() && isActiveWindow()); }, Qt::QueuedConnection);
 }
 
 void PopoverRootView::setTellsFocus(bool tells) {
