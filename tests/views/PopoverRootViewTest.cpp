@@ -2,6 +2,7 @@
 
 #include "model/ListingErrorText.h"
 #include "views/Divider.h"
+#include "views/PopoverFooterView.h"
 
 #include <QAccessible>
 
@@ -99,6 +100,17 @@ TEST_F(PopoverViewTest, FooterTellsWholeSecondsSinceTheLastRefresh) {
         load({PortEntry(10, 3000, "node")});
         EXPECT_EQ(textsOf(&view()).sliced(4), (QStringList{c.footer, "Ctrl+R"}));
     }
+    // A pass after the first load marks the footer, which says nothing new.
+    auto *footer = view().findChild<PopoverFooterView *>();
+    ASSERT_TRUE(footer);
+    m_listing->held = true;
+    startMainThreadTask([this] { return store().refresh(); });
+    drainEvents();
+    EXPECT_TRUE(footer->isBusy());
+    EXPECT_EQ(textsOf(&view()).sliced(4), (QStringList{"Last updated just now", "Ctrl+R"}));
+    m_listing->pending.complete(QList<PortEntry>{});
+    drainEvents();
+    EXPECT_FALSE(footer->isBusy());
 }
 
 // A failed pass is never shown as an empty list: without rows it is the error view, over kept rows
