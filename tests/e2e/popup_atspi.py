@@ -233,7 +233,7 @@ def check_popup(run, binary, scratch):
             raise Failure("a selection change rebuilt the header or footer: %r" % event)
 
     moved = recorder.mark()
-    key("Up")
+    key("Home")
     recorder.wait("a focus event on the first row again", focus_on(API_ROW), moved)
 
     killed = recorder.mark()
