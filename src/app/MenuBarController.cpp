@@ -138,6 +138,15 @@ void MenuBarController::perform(PopoverKeyAction action) {
     case PopoverKeyAction::selectNext:
         m_store.selectNext();
         break;
+    case PopoverKeyAction::selectFirst:
+    case PopoverKeyAction::selectLast:
+        m_store.moveSelection(
+            int(action == PopoverKeyAction::selectLast ? m_store.entries().size() : -m_store.entries().size()));
+        break;
+    case PopoverKeyAction::selectPageUp:
+    case PopoverKeyAction::selectPageDown:
+        m_store.moveSelection(m_popover->pageStep(action == PopoverKeyAction::selectPageDown ? 1 : -1));
+        break;
     case PopoverKeyAction::killSelected:
         // The row selected when the key went down, whatever a refresh selects before the task runs.
         if (const std::optional<PortEntryID> id = m_store.selectedEntryID())
@@ -158,6 +167,14 @@ std::optional<PopoverKeyAction> MenuBarController::actionForKeyCode(int qtKey) {
         return PopoverKeyAction::selectPrevious;
     case Qt::Key_Down:
         return PopoverKeyAction::selectNext;
+    case Qt::Key_Home:
+        return PopoverKeyAction::selectFirst;
+    case Qt::Key_End:
+        return PopoverKeyAction::selectLast;
+    case Qt::Key_PageUp:
+        return PopoverKeyAction::selectPageUp;
+    case Qt::Key_PageDown:
+        return PopoverKeyAction::selectPageDown;
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
         return PopoverKeyAction::killSelected;

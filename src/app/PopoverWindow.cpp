@@ -36,7 +36,8 @@ PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
     layout->setContentsMargins(1, 1, 1, 1); // room for the border
     // The window takes the content's size, which changes with the number of rows.
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->addWidget(new PopoverRootView(store, this));
+    m_root = new PopoverRootView(store, this);
+    layout->addWidget(m_root);
 
     if (onWayland()) {
         // Nothing grabs the pointer there, so a click elsewhere shows only as the app losing
@@ -75,6 +76,10 @@ void PopoverWindow::dismiss() {
     m_hiding = true;
     hide();
     m_hiding = false;
+}
+
+int PopoverWindow::pageStep(int direction) const {
+    return m_root->pageStep(direction);
 }
 
 void PopoverWindow::setKeyHandler(KeyHandler handler) {

@@ -14,6 +14,7 @@
 
 namespace quaystone {
 
+class PopoverRootView;
 class PortStore;
 
 // The popup: a frameless window hosting the port list, placed at the tray icon. It closes on
@@ -35,6 +36,7 @@ public:
     void dismiss() override;
     void setKeyHandler(KeyHandler handler) override;
     void setIconPressHandler(IconPressHandler handler) override;
+    int pageStep(int direction) const override;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -53,6 +55,7 @@ private:
     bool isSecondClickOfOpeningDoubleClick(QPoint globalPos, const PopupAnchor &anchor) const;
 
     AnchorSource m_anchorSource;
+    PopoverRootView *m_root;
     std::optional<std::chrono::steady_clock::time_point> m_presentedAt;
     bool m_hiding = false;
     KeyHandler m_keyHandler;

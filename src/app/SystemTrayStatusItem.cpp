@@ -19,9 +19,14 @@ namespace quaystone {
 namespace {
 
 // The installed symbolic icon goes to StatusNotifierItem hosts by name, so desktops can recolour it;
-// the bundled one serves a build that is not installed.
+// the bundled one serves a build that is not installed, sharp at 16 and 22 pixels.
 QIcon trayIcon() {
-    return QIcon::fromTheme(QStringLiteral("quaystone-symbolic"), QIcon(QStringLiteral(":/quaystone/quaystone.svg")));
+    // Built from pixmaps (an SVG icon would keep one added pixmap only), the SVG at its own 64 pixels.
+    QIcon bundled;
+    for (const int size : {16, 22})
+        bundled.addFile(QStringLiteral(":/quaystone/quaystone-%1.png").arg(size), QSize(size, size));
+    bundled.addFile(QStringLiteral(":/quaystone/quaystone.svg"));
+    return QIcon::fromTheme(QStringLiteral("quaystone-symbolic"), bundled);
 }
 
 } // namespace

@@ -169,7 +169,8 @@ QByteArray TerminalListing::json(const QList<PortEntry> &entries, const UserName
         object.insert(QStringLiteral("pid"), entry.hasProcess() ? QJsonValue(entry.pid()) : QJsonValue());
         object.insert(QStringLiteral("user"), optionalString(userOf(entry, cached)));
         object.insert(QStringLiteral("uid"), entry.uid() ? QJsonValue(qint64(*entry.uid())) : QJsonValue());
-        object.insert(QStringLiteral("name"), jsonString(entry.processName()));
+        object.insert(QStringLiteral("name"),
+                      entry.processName().isEmpty() ? QJsonValue() : jsonString(entry.processName()));
         object.insert(QStringLiteral("commandLine"), optionalString(entry.commandLine()));
         object.insert(QStringLiteral("workingDirectory"), optionalString(entry.workingDirectory()));
         object.insert(QStringLiteral("workingDirectoryDeleted"), entry.workingDirectoryDeleted());

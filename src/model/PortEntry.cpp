@@ -19,7 +19,8 @@ bool canonicallyEqual(const QString &a, const QString &b) {
 }
 
 PortEntry PortEntry::foreignListener(qint64 port, quint32 uid, QString ownerName) {
-    PortEntry entry(0, port, ownerName);
+    // Its process, and so its name, cannot be seen from this account.
+    PortEntry entry(0, port, QString());
     entry.m_id.ownerUid = uid;
     entry.m_details.uid = uid;
     entry.m_ownerName = std::move(ownerName);

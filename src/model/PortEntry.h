@@ -21,7 +21,7 @@ public:
     }
 
     // A listener of another user, known only from the kernel's socket table: no pid, no
-    // directory; its name is the owner's user name (the uid when the user has no name).
+    // directory, no name; its owner's user name (the uid when the user has no name).
     static PortEntry foreignListener(qint64 port, quint32 uid, QString ownerName);
     // A port that a container publishes, named after the container; the process holding it on
     // the host (a proxy) is not the thing to stop.
@@ -30,6 +30,7 @@ public:
     PortEntryID id() const { return m_id; }
     qint32 pid() const { return m_id.pid; }
     qint64 port() const { return m_id.port; }
+    // Empty when unknown (another user's listener).
     const QString &processName() const { return m_processName; }
     const std::optional<QString> &workingDirectory() const { return m_details.workingDirectory; }
     bool workingDirectoryDeleted() const { return m_details.workingDirectoryDeleted; }

@@ -169,11 +169,14 @@ QCoro::Task<> PortStore::refresh() {
     }
     m_isRefreshing = true;
     m_pendingRefresh = false;
+    // Published: the views mark an update that runs.
+    Q_EMIT changed();
     do {
         m_pendingRefresh = false;
         co_await performRefresh();
     } while (m_pendingRefresh);
     m_isRefreshing = false;
+    Q_EMIT changed();
 }
 
 QCoro::Task<> PortStore::performRefresh() {

@@ -78,6 +78,7 @@ public:
     void setContainerStopper(std::unique_ptr<ContainerStopping> containerStopper);
 
     PortRange range() const { return m_range; }
+    // True while passes run; published, like the fields above.
     bool isRefreshing() const { return m_isRefreshing; }
     bool hasPendingRefresh() const { return m_pendingRefresh; }
     const QSet<qint32> &suppressedPIDs() const { return m_suppressedPIDs; }
@@ -104,6 +105,9 @@ public:
 
     void selectPrevious();
     void selectNext();
+    // Moves the selection by step rows, stopping at the first and the last; selects the first
+    // row when none is selected.
+    void moveSelection(int step);
     // Replaces the list without a refresh; selects the first row if nothing is selected.
     void seedEntries(QList<PortEntry> entries);
 
@@ -114,7 +118,6 @@ private:
     QCoro::Task<> performRefresh();
     QCoro::Task<QList<PortEntry>> resolveWorkingDirectories(QList<PortEntry> listing);
     void reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current);
-    void moveSelection(int step);
     QCoro::Task<> stopContainer(PortEntry row);
     // Removes the rows for which taken holds while they are being stopped, moving the selection
     // off them; returns them.

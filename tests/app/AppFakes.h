@@ -13,6 +13,7 @@ public:
     void dismiss() override { shown = false; }
     void setKeyHandler(KeyHandler handler) override { keyHandler = std::move(handler); }
     void setIconPressHandler(IconPressHandler) override {}
+    int pageStep(int direction) const override { return direction * 5; }
 
     bool shown = false;
     KeyHandler keyHandler;

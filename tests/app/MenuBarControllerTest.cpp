@@ -70,6 +70,11 @@ TEST(MenuBarControllerKeys, MapsKeysOfTheOpenPopup) {
         {"up", {Qt::Key_Up, {}, none}, true, Effect::selectedPrevious},
         {"shift+up", {Qt::Key_Up, {}, Qt::ShiftModifier}, true, Effect::selectedPrevious},
         {"down", {Qt::Key_Down, {}, Qt::KeypadModifier}, true, Effect::selectedNext},
+        // Three rows: the first and the last are a page and all the rows away.
+        {"home", {Qt::Key_Home, {}, none}, true, Effect::selectedPrevious},
+        {"end", {Qt::Key_End, {}, none}, true, Effect::selectedNext},
+        {"page up", {Qt::Key_PageUp, {}, none}, true, Effect::selectedPrevious},
+        {"page down", {Qt::Key_PageDown, {}, none}, true, Effect::selectedNext},
         {"backspace", {Qt::Key_Backspace, "\b", none}, true, Effect::killedSelected},
         {"ctrl+delete", {Qt::Key_Delete, "\x7f", ctrl}, true, Effect::killedSelected},
         {"escape", {Qt::Key_Escape, "\x1b", none}, true, Effect::closed},

@@ -83,8 +83,8 @@ def run(argv, **kwargs):
     return subprocess.run(argv, capture_output=True, text=True, timeout=60, env=headless_env(), **kwargs)
 
 
-def start_listener(prefix, cwd, family, *args):
-    child = subprocess.Popen(prefix + [PYTHON, "-c", LISTENER, family, *args], cwd=cwd, stdin=subprocess.PIPE,
+def start_listener(prefix, cwd, family, *args, program=PYTHON):
+    child = subprocess.Popen(prefix + [program, "-c", LISTENER, family, *args], cwd=cwd, stdin=subprocess.PIPE,
                              stdout=subprocess.PIPE, text=True)
     line = child.stdout.readline()
     if not line.strip().isdigit():
@@ -129,7 +129,11 @@ def check_listeners(binary):
     os.chmod(workdir, 0o755)
     children = []
     try:
-        own, own_port = start_listener([], workdir, "4", "an argument with spaces")
+        # A program whose name the kernel cuts at 15 bytes: listed by its whole name.
+        long_name = "quaystone-listener-with-a-long-name"
+        os.symlink(PYTHON, os.path.join(workdir, long_name))
+        own, own_port = start_listener([], workdir, "4", "an argument with spaces",
+                                       program=os.path.join(workdir, long_name))
         children.append(own)
         other_port = None
         if os.geteuid() == 0 and shutil.which("setpriv"):
@@ -169,7 +173,9 @@ def check_listeners(binary):
         if len(mine) != 1:
             fail(f"the JSON holds {len(mine)} rows for the own listener on {own_port} (pid {own.pid})")
         mine = mine[0]
-        expected = {"name": comm(own.pid), "workingDirectory": os.path.realpath(workdir),
+        if comm(own.pid) != long_name[:15]:
+            fail(f"the kernel's name {comm(own.pid)!r} is not the cut {long_name!r}")
+        expected = {"name": long_name, "workingDirectory": os.path.realpath(workdir),
                     "workingDirectoryDeleted": False}
         for key, value in expected.items():
             if mine[key] != value:
@@ -197,8 +203,8 @@ def check_listeners(binary):
                     fail(f"nobody's port {other_port} listed with pid {o['pid']}")
                 if o["uid"] is not None and (o["uid"], o["user"]) != (65534, user_name(65534)):
                     fail(f"nobody's port {other_port} listed as {o['user']!r} ({o['uid']})")
-                if o["pid"] is None and o["workingDirectory"] is not None:
-                    fail(f"a row without a process has a directory: {o}")
+                if o["pid"] is None and (o["workingDirectory"], o["name"]) != (None, None):
+                    fail(f"a row without a process has a directory or a name: {o}")
             if theirs and other_port not in rows:
                 fail(f"nobody's port {other_port} is in the JSON but not in the table")
         print(f"terminal_listing: ok (own {own_port}, other {other_port})")

@@ -395,10 +395,12 @@ TEST_F(PortStoreTest, APassTakesItsPreviousListWhenItsListingReturns) {
 TEST_F(PortStoreTest, EveryAssignmentToAnObservedFieldIsAnnounced) {
     QSignalSpy changes(&store(), &PortStore::changed);
     refreshWith({entry(1, 3001), entry(2, 3002)});
-    EXPECT_EQ(changes.count(), 5) << "loadingInitial, entries, first selection, lastUpdatedAt, loaded";
+    EXPECT_EQ(changes.count(), 7)
+        << "refreshing, loadingInitial, entries, first selection, lastUpdatedAt, loaded, no longer refreshing";
     changes.clear();
     refreshWith({entry(1, 3001), entry(2, 3002)});
-    EXPECT_EQ(changes.count(), 3) << "entries, lastUpdatedAt and refreshState, assigned although unchanged";
+    EXPECT_EQ(changes.count(), 5)
+        << "refreshing, entries, lastUpdatedAt and refreshState, assigned although unchanged, no longer refreshing";
     changes.clear();
     store().setSelectedEntryID(store().selectedEntryID());
     store().selectPrevious();

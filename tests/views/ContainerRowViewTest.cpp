@@ -45,7 +45,10 @@ TEST_F(PopoverViewTest, AContainerRowShowsItsNameImageAndTheEngineRefusal) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->text(), QStringLiteral("Could not stop container: cannot stop container: d8: permission denied"));
     EXPECT_EQ(error->accessibleName(), error->text());
-    EXPECT_EQ(rowOf(5432)->height(), heights.of(true, true));
+    // Wrapped to a second line, never elided.
+    const int line = QFontMetrics(error->font()).height();
+    EXPECT_EQ(error->height(), 2 * line);
+    EXPECT_EQ(rowOf(5432)->height(), heights.of(true, true) + line);
     EXPECT_TRUE(m_killer->pids.isEmpty());
 }
 
