@@ -4,9 +4,10 @@
 #include "app/DefaultServices.h"
 #include "app/MenuBarController.h"
 #include "app/PopoverWindow.h"
+#include "app/PortsWindow.h"
 #include "app/SystemTrayStatusItem.h"
-#include "model/PortListing.h"
 #include "discovery/DockerContainerStopper.h"
+#include "model/PortListing.h"
 #include "model/PortStore.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
@@ -33,6 +34,26 @@ void AppDelegate::applicationDidFinishLaunching() {
     // The app lives in the tray; hiding the popup must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     menuBarController().configure();
+    switch (m_launchOptions.startMode) {
+    case StartMode::interactive:
+        menuBarController().showWindowUnlessIconShows();
+        break;
+    case StartMode::toggle:
+        menuBarController().activate();
+        break;
+    case StartMode::background:
+        break;
+    }
+}
+
+void AppDelegate::activate() {
+    if (!m_launchOptions.uiTestHostEnabled)
+        menuBarController().activate();
+}
+
+void AppDelegate::toggle() {
+    if (!m_launchOptions.uiTestHostEnabled)
+        menuBarController().toggle();
 }
 
 PortStore &AppDelegate::store() {
@@ -53,6 +74,9 @@ MenuBarController &AppDelegate::menuBarController() {
         auto popover = std::make_unique<PopoverWindow>(store(), [item = statusItem.get()] { return item->anchor(); });
         m_menuBarController = std::make_unique<MenuBarController>(AppConfig::shared(), store(), std::move(popover),
                                                                   std::move(statusItem));
+        auto window = std::make_unique<PortsWindow>(store());
+        window->install(*m_menuBarController, AppConfig::shared());
+        m_menuBarController->setWindow(std::move(window));
     }
     return *m_menuBarController;
 }
