@@ -8,12 +8,15 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace quaystone {
 
@@ -56,6 +59,7 @@ PortsWindow::PortsWindow(PortStore &store)
     layout->addWidget(scroll, 1);
     setFixedWidth(layout->sizeHint().width());
     setMinimumHeight(m_menuButton->sizeHint().height() * 3);
+    m_content->installEventFilter(this);
 }
 
 PortsWindow::~PortsWindow() = default;
@@ -79,19 +83,35 @@ void PortsWindow::install(MenuBarController &controller, AppConfig &config) {
 }
 
 void PortsWindow::present() {
-    if (!m_sized) {
-        // At first as tall as the views, within reason; the user's height is kept after.
-        const QScreen *screen = this->screen();
-        const int available = screen ? screen->availableGeometry().height() * 2 / 3 : 480;
-        resize(width(), std::min(m_content->sizeHint().height() + m_menuButton->sizeHint().height() + 8, available));
-        m_sized = true;
-    }
+    fitToContent();
     show();
     raise();
     activateWindow();
 }
 
+void PortsWindow::fitToContent() {
+    if (m_userSized)
+        return;
+    // As tall as the views (which grow with the rows) within two thirds of the screen.
+    const QScreen *screen = this->screen();
+    const int available = screen ? screen->availableGeometry().height() * 2 / 3 : 480;
+    m_fittedHeight = std::clamp(m_content->height() + layout()->itemAt(0)->sizeHint().height(), minimumHeight(),
+                                std::max(available, minimumHeight()));
+    resize(width(), m_fittedHeight);
+}
+
+void PortsWindow::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    if (isVisible() && height() != m_fittedHeight)
+        m_userSized = true;
+}
+
 bool PortsWindow::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == m_content) {
+        if (event->type() == QEvent::Resize)
+            fitToContent();
+        return false;
+    }
     // Installed on the application only while the window is shown, so that the popup's keys act
     // whichever widget has the focus; widgets only, so that no key is handled twice.
     if (event->type() != QEvent::KeyPress || !m_keyHandler || !watched->isWidgetType() ||

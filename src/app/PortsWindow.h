@@ -36,12 +36,17 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void fitToContent();
+
     QToolButton *m_menuButton;
     QWidget *m_content;
     KeyHandler m_keyHandler;
-    bool m_sized = false;
+    // The height the window last took from its content; once the user picks another, it stays.
+    int m_fittedHeight = -1;
+    bool m_userSized = false;
 };
 
 } // namespace quaystone
