@@ -74,9 +74,11 @@ MenuBarController &AppDelegate::menuBarController() {
         auto popover = std::make_unique<PopoverWindow>(store(), [item = statusItem.get()] { return item->anchor(); });
         m_menuBarController = std::make_unique<MenuBarController>(AppConfig::shared(), store(), std::move(popover),
                                                                   std::move(statusItem));
-        auto window = std::make_unique<PortsWindow>(store());
-        window->install(*m_menuBarController, AppConfig::shared());
-        m_menuBarController->setWindow(std::move(window));
+        m_menuBarController->setWindowFactory([this]() -> std::unique_ptr<PopoverPresenting> {
+            auto window = std::make_unique<PortsWindow>(store());
+            window->install(*m_menuBarController, AppConfig::shared());
+            return window;
+        });
     }
     return *m_menuBarController;
 }

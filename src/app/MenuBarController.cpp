@@ -25,8 +25,19 @@ MenuBarController::MenuBarController(AppConfig &appConfig, PortStore &store, std
 
 MenuBarController::~MenuBarController() = default;
 
-void MenuBarController::setWindow(std::unique_ptr<PopoverPresenting> window) {
-    m_window = std::move(window);
+void MenuBarController::setWindowFactory(WindowFactory factory) {
+    m_windowFactory = std::move(factory);
+}
+
+PopoverPresenting &MenuBarController::window() {
+    if (!m_window) {
+        m_window = m_windowFactory();
+        m_window->setKeyHandler([controller = QPointer<MenuBarController>(this)](const KeyDownEvent &event) {
+            return controller && controller->m_window->isShown() &&
+                   controller->handleKeyIn(*controller->m_window, event);
+        });
+    }
+    return *m_window;
 }
 
 void MenuBarController::configure() {
@@ -49,12 +60,6 @@ void MenuBarController::installKeyEventMonitor() {
     m_popover->setKeyHandler([controller = QPointer<MenuBarController>(this)](const KeyDownEvent &event) {
         return controller && controller->handleKeyEvent(event);
     });
-    if (m_window) {
-        m_window->setKeyHandler([controller = QPointer<MenuBarController>(this)](const KeyDownEvent &event) {
-            return controller && controller->m_window->isShown() &&
-                   controller->handleKeyIn(*controller->m_window, event);
-        });
-    }
 }
 
 void MenuBarController::activate() {
@@ -85,19 +90,19 @@ void MenuBarController::showWindowUnlessIconShows() {
 }
 
 void MenuBarController::showPortsNow() {
-    if (m_menu->hasIcon() || !m_window)
+    if (m_menu->hasIcon() || !m_windowFactory)
         showPorts();
     else
         presentWindow();
 }
 
 void MenuBarController::presentWindow() {
-    if (!m_window)
+    if (!m_windowFactory)
         return;
     // Opening refreshes the list, as the popup's opening does; raising an open window does not.
-    if (!m_window->isShown())
+    if (!window().isShown())
         refresh();
-    m_window->present();
+    window().present();
 }
 
 void MenuBarController::handleStatusItemClick(TrayActivation activation, Qt::KeyboardModifiers modifiers) {

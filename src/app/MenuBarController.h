@@ -33,8 +33,10 @@ public:
                       std::unique_ptr<MenuPresenting> menu, Now now = Clock::now, QObject *parent = nullptr);
     ~MenuBarController() override;
 
-    // The ports in an ordinary window, for when no tray shows the icon. Set before configure().
-    void setWindow(std::unique_ptr<PopoverPresenting> window);
+    // Makes the ports' ordinary window, for when no tray shows the icon; called the first time
+    // it is needed, so that an app with a tray never builds it.
+    using WindowFactory = std::function<std::unique_ptr<PopoverPresenting>()>;
+    void setWindowFactory(WindowFactory factory);
 
     // Shows the tray icon, builds the menu and starts listening to the popup's keys. Once.
     void configure();
@@ -81,11 +83,13 @@ private:
     void openPopover();
     void showPortsNow();
     void presentWindow();
+    PopoverPresenting &window();
     bool handleKeyIn(PopoverPresenting &shown, const KeyDownEvent &event);
 
     // Declared before the popup, which reads the icon's geometry, so that it outlives it.
     std::unique_ptr<MenuPresenting> m_menu;
     std::unique_ptr<PopoverPresenting> m_popover;
+    WindowFactory m_windowFactory;
     std::unique_ptr<PopoverPresenting> m_window;
     AppConfig &m_appConfig;
     PortStore &m_store;

@@ -86,7 +86,11 @@ void PortsWindow::present() {
     fitToContent();
     show();
     raise();
-    activateWindow();
+    // As for the popup: a Wayland compositor focuses a window on request only with the token
+    // the launcher handed over.
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ||
+        qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"))
+        activateWindow();
 }
 
 void PortsWindow::fitToContent() {
