@@ -35,7 +35,7 @@ later() { # EXPECT-shown|hidden WHAT [OPTION...]
     local expect=$1 what=$2 started status
     shift 2
     started=$(date +%s%N)
-    timeout 5 env "${app_env[@]}" "$binary" "$@" >>"$XSESSION_DIR/later.log" 2>&1
+    timeout 10 env "${app_env[@]}" "$binary" "$@" >>"$XSESSION_DIR/later.log" 2>&1
     status=$?
     echo "one_instance: $* answered in $((($(date +%s%N) - started) / 1000000)) ms"
     ((status == 0)) || fail "a later launch ($*) ended with $status (124: it stayed running)"
