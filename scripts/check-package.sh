@@ -78,7 +78,8 @@ if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
 installed=$(dpkg -L quaystone | grep -E '/bin/quaystone$') || fail "the package installed no binary"
 for file in applications/io.github.quaystone.Quaystone.desktop metainfo/io.github.quaystone.Quaystone.metainfo.xml \
     icons/hicolor/scalable/apps/quaystone.svg icons/hicolor/48x48/apps/quaystone.png \
-    icons/hicolor/symbolic/apps/quaystone-symbolic.svg man/man1/quaystone.1.gz; do
+    icons/hicolor/symbolic/apps/quaystone-symbolic.svg man/man1/quaystone.1.gz \
+    dbus-1/services/io.github.quaystone.Quaystone.service; do
     dpkg -L quaystone | grep -qx "/usr/share/$file" || fail "the package does not install /usr/share/$file"
 done
 echo "== $installed --list"

@@ -13,6 +13,7 @@
 #include <QSystemTrayIcon>
 
 #include <cstdio>
+#include <utility>
 
 namespace quaystone {
 
@@ -82,11 +83,24 @@ void SystemTrayStatusItem::install(MenuBarController &controller) {
     reconsiderIcon(std::nullopt);
 }
 
+void SystemTrayStatusItem::whenTrayKnown(std::function<void()> then) {
+    if (m_statusNotifierHosts && m_statusNotifierHosts->isSettled())
+        then();
+    else
+        m_whenTrayKnown.push_back(std::move(then));
+}
+
 void SystemTrayStatusItem::reconsiderIcon(std::optional<Backend> appeared) {
     // Qt asks the bus once, when the first icon is built: decide only when the bus has answered
     // us too, or an X11 tray seen first would lock a StatusNotifierItem host out for good.
     if (!m_statusNotifierHosts->isSettled())
         return;
+    decideIcon(appeared);
+    for (auto &then : std::exchange(m_whenTrayKnown, {}))
+        then();
+}
+
+void SystemTrayStatusItem::decideIcon(std::optional<Backend> appeared) {
     const bool statusNotifierHost = m_statusNotifierHosts->isHostPresent();
     const bool xembedTray = m_xembedTrays->isTrayPresent();
     if (!m_backend) {

@@ -24,8 +24,11 @@ public:
     void install(MenuBarController &) override {}
     void setLaunchAtLoginChecked(bool) override {}
     void popUpAtCursor() override { ++popUpCount; }
+    bool hasIcon() const override { return icon; }
+    void whenTrayKnown(std::function<void()> then) override { then(); }
 
     int popUpCount = 0;
+    bool icon = true;
 };
 
 // Keeps the setting in memory and counts its reads; a refusing one changes nothing.

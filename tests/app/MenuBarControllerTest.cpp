@@ -218,3 +218,44 @@ TEST(MenuBarControllerClicks, TheSecondClickOfADoubleClickLeavesThePopupOpen) {
         EXPECT_EQ(h.listing->ranges.size(), 1); // the open's refresh only
     }
 }
+
+TEST(MenuBarControllerActivation, ShowsThePopupAtTheIconElseTheWindow) {
+    enum Shown { nothing, popup, window };
+    using Request = void (MenuBarController::*)();
+    const Request activate = &MenuBarController::activate, toggle = &MenuBarController::toggle,
+                  start = &MenuBarController::showWindowUnlessIconShows;
+    const struct {
+        const char *name;
+        bool icon;
+        Shown before;
+        Request request;
+        Shown after;
+    } cases[] = {
+        {"launch with an icon", true, nothing, activate, popup},
+        {"launch without one", false, nothing, activate, window},
+        {"launch, window open", false, window, activate, window},
+        {"toggle, popup open", true, popup, toggle, nothing},
+        {"toggle, window open", false, window, toggle, nothing},
+        {"toggle, nothing open", false, nothing, toggle, window},
+        {"start with an icon", true, nothing, start, nothing},
+        {"start without one", false, nothing, start, window},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        FakePopover *shownWindow = nullptr;
+        h.controller.setWindowFactory([&]() -> std::unique_ptr<PopoverPresenting> { return kept(shownWindow); });
+        h.menu->icon = c.icon;
+        h.popover->shown = c.before == popup;
+        if (c.before == window)
+            h.controller.activate();
+        (h.controller.*c.request)();
+        EXPECT_EQ(h.popover->shown, c.after == popup);
+        EXPECT_EQ(shownWindow && shownWindow->shown, c.after == window);
+        // The window's Escape closes the window.
+        if (c.after == window) {
+            EXPECT_TRUE(shownWindow->keyHandler(KeyDownEvent{Qt::Key_Escape, "\x1b", Qt::NoModifier}));
+            EXPECT_FALSE(shownWindow->shown);
+        }
+    }
+}
