@@ -12,22 +12,36 @@ repo=$PWD
 say() { echo "run: $*" >&2; }
 
 # --- who installs, and who the app is for ----------------------------------------------------
+# The nearest process above this one that belongs to another user than root: the shell that ran
+# sudo or su. Prints its pid.
+caller_process() {
+    local pid=$PPID
+    while [ "$pid" -gt 1 ]; do
+        if [ "$(stat -c %u "/proc/$pid")" != 0 ]; then
+            echo "$pid"
+            return 0
+        fi
+        pid=$(sed -n 's/^PPid:[[:space:]]*//p' "/proc/$pid/status")
+    done
+    return 1
+}
+
 if [ "$(id -u)" -ne 0 ]; then
     user=$(id -un)
     if ! command -v sudo >/dev/null 2>&1 || ! sudo -v; then
         say "installing the package needs root, and sudo is not available to $user."
-        say "Run this as root; it still builds as $user and starts the app as $user:"
+        say "Run this as root; it still starts the app as $user:"
         say "  su -c '$repo/scripts/run.sh'"
         exit 1
     fi
     as_root=(sudo)
 else
     as_root=()
-    # Through sudo, or su (whose login uid is still the user's); root only when root logged in.
+    # Through sudo it says who; through su the caller's shell is the nearest process of another
+    # user. Root only when nobody else called it.
     user=${SUDO_USER:-}
-    login_uid=$(cat /proc/self/loginuid 2>/dev/null || echo 4294967295)
-    if [ -z "$user" ] && [ "$login_uid" != 4294967295 ]; then
-        user=$(id -nu "$login_uid" 2>/dev/null || true)
+    if [ -z "$user" ] && caller=$(caller_process); then
+        user=$(id -nu "$(stat -c %u "/proc/$caller")")
     fi
     user=${user:-root}
 fi
@@ -63,14 +77,9 @@ fi
 session_vars='^(DISPLAY|WAYLAND_DISPLAY|XAUTHORITY|DBUS_SESSION_BUS_ADDRESS|XDG_RUNTIME_DIR|XDG_CURRENT_DESKTOP|XDG_SESSION_TYPE|XDG_SESSION_DESKTOP|DESKTOP_SESSION|XDG_DATA_DIRS|XDG_CONFIG_DIRS|LANG|LANGUAGE|LC_[A-Z]+|QT_[A-Z_]+)='
 session_env=()
 unset vars
-pid=$PPID
-while [ "$pid" -gt 1 ]; do
-    if [ "$(stat -c %u "/proc/$pid")" = "$uid" ]; then
-        mapfile -d '' vars <"/proc/$pid/environ"
-        break
-    fi
-    pid=$(sed -n 's/^PPid:[[:space:]]*//p' "/proc/$pid/status")
-done
+if caller=$(caller_process) && [ "$(stat -c %u "/proc/$caller")" = "$uid" ]; then
+    mapfile -d '' vars <"/proc/$caller/environ"
+fi
 [ -n "${vars+set}" ] || mapfile -d '' vars < <(env -0)
 for var in "${vars[@]}"; do
     [[ $var =~ $session_vars ]] && session_env+=("$var")
