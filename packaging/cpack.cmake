@@ -2,6 +2,10 @@
 # tests and with Debian's build flags, then `cpack`. Its dependencies come from the shared libraries
 # the binaries really link (dpkg-shlibdeps), plus what the app loads or runs, which dpkg-shlibdeps
 # cannot see: lsof, and Qt's SVG plugins that draw the icons.
+# CPack rather than a debian/ directory with debhelper: the package holds exactly what the install
+# rules install (the same rules as `cmake --install`, so both agree on every path), and it needs
+# nothing beyond dpkg-dev, which the build has anyway; what debhelper would add (build flags,
+# stripping, changelog and copyright) is done here and in scripts/build-package.sh.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quaystone)
 set(CPACK_PACKAGE_VENDOR "The Quaystone developers")
