@@ -6,7 +6,8 @@
 # The build is configured for /usr (the paths of the helper and of the polkit action compiled into
 # the app and the action are those the package installs), without tests (so without their hooks),
 # and with Debian's build flags for every binary (dpkg-buildflags, all hardening on: fortify, stack
-# protector, relro and bindnow), as a Debian package build would pass them.
+# protector, relro and bindnow), as a Debian package build would pass them. lsof is where the
+# Debian package it depends on installs it, whatever this machine has.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,7 @@ ldflags=$(dpkg-buildflags --get LDFLAGS)
 
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
     -DQUAYSTONE_BUILD_TESTS=OFF -DQUAYSTONE_BUILD_BENCH=OFF -DQUAYSTONE_BUILD_FUZZ=OFF \
+    -DQUAYSTONE_LSOF_PATH=/usr/bin/lsof \
     -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" >&2
 cmake --build "$build_dir" -j"$(nproc)" >&2
 build_dir=$(cd "$build_dir" && pwd)
