@@ -186,6 +186,6 @@ step "apt-get purge quaystone"
 apt_get purge quaystone
 snapshot "$root/tmp/after"
 left=$(comm -3 "$root/tmp/before" "$root/tmp/after")
-[ -z "$left" ] || fail "the purge changed these (left: only after; right: only before): $left"
+[ -z "$left" ] || fail "the purge changed these (at the margin: gone since before the install; indented: new): $left"
 ! ls "$root"/var/lib/dpkg/info/quaystone.* >/dev/null 2>&1 || fail "the package's records are still there"
 echo "the purge left no file behind"
