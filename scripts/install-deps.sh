@@ -29,6 +29,8 @@ packages=(
     desktop-file-utils appstream man-db dpkg-dev
     # a real container engine for the container tests, and the one program of their image
     docker.io busybox-static
+    # a real systemd for the service tests, booted in a container; the user manager's session bus
+    systemd-container dbus-user-session
 )
 
 if [ "$(id -u)" -eq 0 ]; then

@@ -5,12 +5,13 @@
 #include "app/MenuBarController.h"
 #include "app/PopoverWindow.h"
 #include "app/SystemTrayStatusItem.h"
-#include "model/PortListing.h"
 #include "discovery/DockerContainerStopper.h"
+#include "model/PortListing.h"
 #include "model/PortStore.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
 #include "termination/PkexecAdministratorStopper.h"
+#include "termination/SystemdServiceStopper.h"
 #include "uitest/UITestHostSceneRoot.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@ PortStore &AppDelegate::store() {
                                         std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);
         m_store->setAdministratorStopper(PkexecAdministratorStopper::makeDefault());
         m_store->setContainerStopper(std::make_unique<DockerContainerStopper>());
+        m_store->setServiceStopper(std::make_unique<SystemdServiceStopper>());
     }
     return *m_store;
 }

@@ -8,6 +8,8 @@
 namespace quaystone {
 
 class AdministratorStopping;
+class PortListing;
+class ServiceStopping;
 
 // `quaystone --stop PORT`: the popup's stop as administrator, from a terminal without a display.
 namespace terminalstop {
@@ -24,8 +26,10 @@ enum ExitStatus : int {
 };
 
 // Checks the port as the helper does, stops its listeners through the stopper and says what
-// happened: on standard output when the port is free, else on standard error.
-QCoro::Task<int> run(QString portArgument, AdministratorStopping &stopper, std::FILE *out, std::FILE *err);
+// happened: on standard output when the port is free, else on standard error. A port that a
+// systemd unit holds, as the listing shows it, is freed by stopping the unit instead.
+QCoro::Task<int> run(QString portArgument, AdministratorStopping &stopper, std::FILE *out, std::FILE *err,
+                     PortListing *listing = nullptr, ServiceStopping *serviceStopper = nullptr);
 
 // Runs the above over the default stopper on the application's event loop; returns the exit status.
 int runOnEventLoop(const QString &portArgument);

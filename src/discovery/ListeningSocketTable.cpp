@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -137,6 +138,23 @@ qsizetype parseLines(QByteArrayView text, QList<ListeningSocket> &out) {
     return p - text.data();
 }
 
+// The kernel adds INET_DIAG_CGROUP_ID to every socket it reports (it cannot be asked for through
+// idiag_ext, whose 8 bits end at INET_DIAG_SHUTDOWN): it names the socket's systemd unit even
+// when its process belongs to another user.
+quint64 cgroupIdOf(const nlmsghdr *part) {
+    const auto *attribute = reinterpret_cast<const rtattr *>(static_cast<const char *>(NLMSG_DATA(part)) +
+                                                             NLMSG_ALIGN(sizeof(inet_diag_msg)));
+    int left = int(part->nlmsg_len) - int(NLMSG_LENGTH(sizeof(inet_diag_msg)));
+    for (; RTA_OK(attribute, left); attribute = RTA_NEXT(attribute, left)) {
+        if (attribute->rta_type == INET_DIAG_CGROUP_ID && RTA_PAYLOAD(attribute) >= sizeof(quint64)) {
+            quint64 id = 0;
+            std::memcpy(&id, RTA_DATA(attribute), sizeof id);
+            return id;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 ListeningSocketTable::ListeningSocketTable(QStringList tablePaths)
@@ -246,7 +264,8 @@ std::optional<QList<ListeningSocket>> ListeningSocketTable::readSocketDiag() {
                 }
                 const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(part));
                 if (socket->idiag_state == listenState)
-                    sockets.append({ntohs(socket->id.idiag_sport), socket->idiag_uid, socket->idiag_inode});
+                    sockets.append(
+                        {ntohs(socket->id.idiag_sport), socket->idiag_uid, socket->idiag_inode, cgroupIdOf(part)});
             }
         }
         if (!complete)

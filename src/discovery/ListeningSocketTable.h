@@ -14,6 +14,8 @@ struct ListeningSocket {
     quint16 port = 0;
     quint32 uid = 0; // the user that created the socket
     quint64 inode = 0;
+    // The cgroup of the process that created the socket (sock_diag only; 0 when unknown).
+    quint64 cgroupId = 0;
 
     friend bool operator==(const ListeningSocket &, const ListeningSocket &) = default;
 };
