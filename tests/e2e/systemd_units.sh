@@ -165,6 +165,18 @@ as_user "$quaystone" --stop $user_port >"$work/out" 2>&1 || fail "--stop $user_p
 [ "$(as_user systemctl --user is-active devserver.service)" = inactive ] || fail "devserver.service still runs"
 stays_free $user_port "devserver.service"
 
+# The stop-port helper leaves a system service's process to a stop of its unit.
+helper=$build/src/helper/quaystone-stop-port
+if [ -x "$helper" ]; then
+    daemon_pid=$(inside systemctl show --property=MainPID --value qs-daemon.service)
+    status=0
+    inside "$helper" $daemon_port "$(in_root id -u qs-daemon)" >"$work/out" 2>&1 || status=$?
+    [ $status -ne 0 ] && grep -q "stop the unit instead" "$work/out" ||
+        fail "the helper on a system service's port: exit $status, $(cat "$work/out")"
+    [ "$(inside systemctl show --property=MainPID --value qs-daemon.service)" = "$daemon_pid" ] ||
+        fail "the helper signalled qs-daemon.service's process"
+fi
+
 # A system unit: refused without a rule, stopped with one.
 status=0
 as_user "$quaystone" --stop $daemon_port >"$work/out" 2>&1 || status=$?
