@@ -55,7 +55,7 @@ sys.stdin.read()
 """
 
 FIELDS = {"port", "pid", "user", "uid", "name", "commandLine", "workingDirectory", "workingDirectoryDeleted",
-          "container"}
+          "container", "service"}
 
 
 def fail(message):
