@@ -7,13 +7,6 @@
 
 namespace quaystone::systemdbus {
 
-namespace {
-
-// The manager answers in milliseconds; a bus that does not answer in this time is not served.
-constexpr int callTimeoutMs = 5000;
-
-} // namespace
-
 QDBusConnection connectionFor(ServiceScope scope) {
     return scope == ServiceScope::user ? QDBusConnection::sessionBus() : QDBusConnection::systemBus();
 }
@@ -22,10 +15,10 @@ QDBusMessage managerCall(const QString &method) {
     return QDBusMessage::createMethodCall(service, managerPath, managerInterface, method);
 }
 
-QCoro::Task<QDBusMessage> call(QDBusConnection connection, QDBusMessage message) {
+QCoro::Task<QDBusMessage> call(QDBusConnection connection, QDBusMessage message, int timeoutMs) {
     if (!connection.isConnected())
         co_return message.createErrorReply(QDBusError::Disconnected, connection.lastError().message());
-    QDBusPendingCall pending = connection.asyncCall(message, callTimeoutMs);
+    QDBusPendingCall pending = connection.asyncCall(message, timeoutMs);
     co_await pending;
     co_return pending.reply();
 }

@@ -20,8 +20,11 @@ QDBusConnection connectionFor(ServiceScope scope);
 
 QDBusMessage managerCall(const QString &method);
 
+// The manager answers in milliseconds; a bus that does not answer in this time is not served.
+inline constexpr int callTimeoutMs = 5000;
+
 // The reply to a call, awaited without blocking the event loop; an error reply on failure.
-QCoro::Task<QDBusMessage> call(QDBusConnection connection, QDBusMessage message);
+QCoro::Task<QDBusMessage> call(QDBusConnection connection, QDBusMessage message, int timeoutMs = callTimeoutMs);
 
 // A property of a loaded unit, read through its object path; invalid when it cannot be read.
 QCoro::Task<QVariant> unitProperty(QDBusConnection connection, QString unit, QString interface, QString property);

@@ -13,6 +13,8 @@ namespace quaystone {
 
 namespace {
 
+constexpr std::chrono::milliseconds authorizationDeadline{120000};
+
 QString tr(const char *text) {
     return QCoreApplication::translate("SystemdServiceStopper", text);
 }
@@ -96,7 +98,8 @@ QCoro::Task<ServiceStopResult> SystemdServiceStopper::stop(ServiceUnit unit) {
         QDBusMessage stopUnit = systemdbus::managerCall(QStringLiteral("StopUnit"));
         stopUnit << name << QStringLiteral("replace");
         stopUnit.setInteractiveAuthorizationAllowed(true);
-        const QDBusMessage reply = co_await systemdbus::call(bus, stopUnit);
+        // The reply waits while polkit's agent asks for an administrator's password.
+        const QDBusMessage reply = co_await systemdbus::call(bus, stopUnit, int(authorizationDeadline.count()));
         if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
             watcher.awaited.insert(reply.arguments().constFirst().value<QDBusObjectPath>().path());
             continue;

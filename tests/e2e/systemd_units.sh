@@ -100,7 +100,7 @@ systemd-nspawn --quiet --boot --directory="$root" --register=no --keep-unit --pr
 nspawn_pid=$!
 init=''
 for _ in $(seq 100); do
-    init=$(ps -o pid= --ppid "$nspawn_pid" | tr -d ' ' | head -n1)
+    init=$(ps -o pid= --ppid "$nspawn_pid" | tr -d ' ' | head -n1) || true # none yet
     [ -n "$init" ] && break
     kill -0 "$nspawn_pid" 2>/dev/null || break
     sleep 0.1
@@ -130,9 +130,9 @@ await_listening() {
 stays_free() {
     for _ in $(seq 50); do listening "$1" && fail "port $1 is taken again: $2"; sleep 0.1; done
 }
-# qs-echo's service must not start: only the test connects, and it asks the socket of the unit
-# only after the unit is stopped.
-for port in $daemon_port $user_port; do await_listening $port; done
+for port in $daemon_port $user_port $socket_port; do await_listening $port; done
+# That connection started qs-echo.service, which now holds the socket beside systemd.
+for _ in $(seq 100); do [ "$(inside systemctl is-active qs-echo.service)" = active ] && break; sleep 0.1; done
 
 # --- the rows, named by their units -------------------------------------------------------
 check_units() { # who json expected...
@@ -140,12 +140,12 @@ check_units() { # who json expected...
     shift 2
     "$python" - "$json" "$@" <<'EOF' || fail "$who: rows not named by their units: $json"
 import json, sys
-rows = {row["port"]: row for row in json.loads(sys.argv[1])}
+rows = json.loads(sys.argv[1])
 for expectation in sys.argv[2:]:
     port, unit, scope = expectation.split(":")
-    service = rows.get(int(port), {}).get("service")
-    if service != {"unit": unit, "scope": scope}:
-        sys.exit(f"port {port}: {service!r}, expected {unit} ({scope})")
+    services = [row["service"] for row in rows if row["port"] == int(port)]
+    if {"unit": unit, "scope": scope} not in services:
+        sys.exit(f"port {port}: {services!r}, expected {unit} ({scope})")
 EOF
 }
 user_json=$(as_user "$quaystone" --list --json) || fail "--list --json as the test user failed"
@@ -153,7 +153,7 @@ check_units "the test user" "$user_json" "$daemon_port:qs-daemon.service:system"
     "$user_port:devserver.service:user" "$socket_port:qs-echo.socket:system"
 root_json=$(inside "$quaystone" --list --json) || fail "--list --json as root failed"
 check_units root "$root_json" "$daemon_port:qs-daemon.service:system" "$user_port:devserver.service:user" \
-    "$socket_port:qs-echo.socket:system"
+    "$socket_port:qs-echo.socket:system" "$socket_port:qs-echo.service:system"
 inside "$quaystone" --list | grep -E "^$daemon_port .* qs-daemon\.service " >/dev/null ||
     fail "--list shows no unit column: $(inside "$quaystone" --list)"
 
