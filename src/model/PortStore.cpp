@@ -3,6 +3,7 @@
 #include "model/AdministratorStopping.h"
 #include "model/BackgroundRelease.h"
 #include "model/ContainerStopping.h"
+#include "model/DisplayText.h"
 #include "model/PortListing.h"
 #include "model/ProcessKilling.h"
 #include "model/ServiceStopping.h"
@@ -203,7 +204,8 @@ QCoro::Task<> PortStore::performRefresh() {
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
     resolved.removeIf([&](const PortEntry &e) {
-        return isSuppressed(e) || isStoppedSince(e, listingStart) || m_freedPorts.value(e.port(), 0) > listingStart;
+        return isSuppressed(e) || isStoppedSince(e, listingStart) ||
+               m_freedPorts.value({e.port(), e.id().ownerUid}, 0) > listingStart;
     });
     // Every later listing begins after these outcomes, so they hide nothing any more.
     m_stoppedProcesses.removeIf([&](const StoppedProcess &p) { return p.outcomeSequence < listingStart; });
@@ -367,27 +369,38 @@ QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
         co_return;
     m_administratorStopPorts.insert(port);
 
-    AdministratorStopOutcome outcome = AdministratorStopOutcome::unavailable;
-    if (m_administratorStopper)
-        outcome = co_await m_administratorStopper->stop(port);
+    // The helper stops only the processes of the row's user, on the row's port.
+    const qint64 uid = id.ownerUid;
+    AdministratorStopResult result{AdministratorStopOutcome::unavailable, {}};
+    if (m_administratorStopper && uid >= 0 && uid <= 0xFFFFFFFE)
+        result = co_await m_administratorStopper->stop(port, quint32(uid));
     m_administratorStopPorts.remove(port);
 
-    // The helper stopped every listener on the port, so every row of it goes, not only the one asked for.
-    const auto onPort = [port](const PortEntry &e) { return e.port() == port; };
-    if (outcome == AdministratorStopOutcome::stopped || outcome == AdministratorStopOutcome::noListener) {
-        m_rowErrors.removeIf([port](const RowErrorRecord &r) { return r.id.port == port; });
-        m_freedPorts.insert(port, ++m_sequence);
+    const auto isRowOfStop = [port, uid](const PortEntry &e) {
+        return e.port() == port && !e.hasProcess() && e.id().ownerUid == uid;
+    };
+    if (result.outcome == AdministratorStopOutcome::stopped || result.outcome == AdministratorStopOutcome::noListener) {
+        m_rowErrors.removeIf([&](const RowErrorRecord &r) { return r.id.port == port && r.id.ownerUid == uid; });
+        m_freedPorts.insert({port, uid}, ++m_sequence);
         const QList<PortEntry> previous = m_entries;
         QList<PortEntry> remaining = m_entries;
-        remaining.removeIf(onPort);
+        remaining.removeIf(isRowOfStop);
         setEntries(std::move(remaining));
         reconcileSelection(previous, m_entries);
-    } else if (const std::optional<RowError> error = rowErrorFor(outcome)) {
+    } else if (const std::optional<RowError> error = rowErrorFor(result.outcome)) {
+        // What the helper could not stop, as it said: "python3 (pid 812): still running after SIGKILL".
+        QStringList failures;
+        for (const AdministratorStoppedProcess &process : std::as_const(result.processes)) {
+            if (!process.failure.isEmpty())
+                failures.append(
+                    tr("%1 (pid %2): %3")
+                        .arg(displayText(process.name), QString::number(process.pid), displayText(process.failure)));
+        }
         for (const PortEntry &entry : std::as_const(m_entries)) {
-            if (!onPort(entry) || entry.hasProcess())
+            if (!isRowOfStop(entry))
                 continue;
             m_rowErrors.removeIf([&](const RowErrorRecord &r) { return r.id == entry.id(); });
-            m_rowErrors.append({entry.id(), *error, {}});
+            m_rowErrors.append({entry.id(), *error, failures.join(QStringLiteral("; "))});
         }
         // Announces the errors; the rows themselves are unchanged.
         setEntries(m_entries);

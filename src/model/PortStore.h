@@ -96,8 +96,8 @@ public:
     // container's row stops the container through its engine; a container's port proxy is
     // refused with a row error and never signalled.
     QCoro::Task<> kill(PortEntryID id);
-    // For a row of another user's listener: stops everything listening on its port with
-    // administrator rights, records the outcome, then refreshes. The rows stay while the user
+    // For a row of another user's listener: stops the processes of that user listening on its
+    // port with administrator rights, records the outcome, then refreshes. The rows stay while the user
     // authenticates; a second request for a port whose stop runs is ignored.
     QCoro::Task<> stopAsAdministrator(PortEntryID id);
     const QSet<qint64> &portsBeingStoppedAsAdministrator() const { return m_administratorStopPorts; }
@@ -146,9 +146,10 @@ private:
     bool m_pendingRefresh = false;
     QSet<qint32> m_suppressedPIDs;
     QSet<qint64> m_administratorStopPorts;
-    // Ports freed as administrator, each with the sequence number of the outcome: a pass whose
-    // listing began before it may still show the old listeners and must not publish them.
-    QHash<qint64, quint64> m_freedPorts;
+    // Ports freed of one user's listeners as administrator, as (port, uid), each with the sequence
+    // number of the outcome: a pass whose listing began before it may still show the old
+    // listeners and must not publish them.
+    QHash<std::pair<qint64, qint64>, quint64> m_freedPorts;
 
     // Orders the start of each listing and the outcome of each kill.
     quint64 m_sequence = 0;
