@@ -11,6 +11,7 @@
 #include "model/ProcessKilling.h"
 #include "model/ServiceStopping.h"
 #include "model/StopPortHelperProtocol.h"
+#include "model/WorkingDirectoryResolving.h"
 #include "termination/InProcessAdministratorStopper.h"
 #include "termination/PkexecAdministratorStopper.h"
 #include "termination/SignalProcessKiller.h"
