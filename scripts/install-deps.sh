@@ -38,6 +38,8 @@ test_packages=(
     desktop-file-utils appstream man-db lintian mmdebstrap
     # a real container engine for the container tests, and the one program of their image
     docker.io busybox-static
+    # a real systemd for the service tests, booted in a container; the user manager's session bus
+    systemd-container dbus-user-session
 )
 
 case ${1:-} in

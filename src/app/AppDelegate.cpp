@@ -12,6 +12,7 @@
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
 #include "termination/PkexecAdministratorStopper.h"
+#include "termination/SystemdServiceStopper.h"
 #include "uitest/UITestHostSceneRoot.h"
 
 #include <QApplication>
@@ -64,6 +65,7 @@ PortStore &AppDelegate::store() {
                                         std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);
         m_store->setAdministratorStopper(PkexecAdministratorStopper::makeDefault());
         m_store->setContainerStopper(std::make_unique<DockerContainerStopper>());
+        m_store->setServiceStopper(std::make_unique<SystemdServiceStopper>());
     }
     return *m_store;
 }

@@ -56,7 +56,8 @@ bool operator==(const PortEntry &a, const PortEntry &b) {
            a.m_details.workingDirectoryDeleted == b.m_details.workingDirectoryDeleted &&
            canonicallyEqualOptional(a.m_details.commandLine, b.m_details.commandLine) &&
            a.m_details.startTime == b.m_details.startTime && a.m_details.uid == b.m_details.uid &&
-           canonicallyEqual(a.m_ownerName, b.m_ownerName) && a.m_container == b.m_container;
+           canonicallyEqual(a.m_ownerName, b.m_ownerName) && a.m_container == b.m_container &&
+           a.m_service == b.m_service;
 }
 
 } // namespace quaystone

@@ -42,8 +42,10 @@ QFont errorFont() {
     return popoverFont(TextSize::small, QFont::Medium);
 }
 
+// A system unit's manager stops it for any user, after polkit asks for an administrator.
 bool hasKillButton(const PortEntry &entry) {
-    return entry.hasProcess() || entry.container().has_value();
+    return entry.hasProcess() || entry.container().has_value() ||
+           (entry.service() && entry.service()->scope == ServiceScope::system);
 }
 
 // The process's name, or the owner of another user's listener, whose process is not seen.
@@ -182,11 +184,12 @@ PortRowView::~PortRowView() = default;
 void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
                             const QString &rowErrorDetail) {
     // Exact comparisons: the texts are shown as they are, only escaped.
-    const bool renamed = shownName(entry) != shownName(m_entry) || entry.container() != m_entry.container();
+    const bool renamed = shownName(entry) != shownName(m_entry) || entry.container() != m_entry.container() ||
+                         entry.service() != m_entry.service();
     const bool described = entry.commandLine() != m_entry.commandLine() || entry.ownerName() != m_entry.ownerName();
     const bool moved = entry.workingDirectory() != m_entry.workingDirectory() ||
                        entry.workingDirectoryDeleted() != m_entry.workingDirectoryDeleted() ||
-                       entry.container() != m_entry.container();
+                       entry.container() != m_entry.container() || entry.service() != m_entry.service();
     m_entry = entry;
     if (renamed) {
         m_nameLabel->setText(displayText(shownName(entry)));
@@ -221,6 +224,21 @@ void PortRowView::setAccessibleNames() {
             m_killButton->setAccessibleName(tr("Stop container %1 on port %2").arg(name, port));
         return;
     }
+    if (m_entry.service()) {
+        // The unit is what a stop acts on, so it leads the description; the command line follows.
+        const QString unit = *secondLine(m_entry);
+        m_selectButton->setAccessibleName(tr("Port %1, %2, %3").arg(port, name, unit));
+        QString about = unit;
+        if (m_entry.commandLine())
+            about += u'\n' + displayText(*m_entry.commandLine());
+        m_selectButton->setToolTip(about);
+        m_selectButton->setAccessibleDescription(about);
+        if (m_killButton)
+            m_killButton->setAccessibleName(tr("Stop %1 on port %2").arg(displayText(m_entry.service()->name), port));
+        if (m_adminStopButton)
+            m_adminStopButton->setAccessibleName(tr("Stop the listener on port %1 as administrator").arg(port));
+        return;
+    }
     if (!m_entry.hasProcess()) {
         const QString owner = displayText(m_entry.ownerName());
         m_selectButton->setAccessibleName(tr("Port %1, owned by %2, another user").arg(port, owner));
@@ -246,7 +264,7 @@ void PortRowView::setAccessibleNames() {
 
 // Asked for every listed row on each render, so it builds no text: it must agree with secondLine.
 bool PortRowView::hasDetailLine(const PortEntry &entry) {
-    return entry.container() || !entry.hasProcess() || entry.workingDirectory().has_value();
+    return entry.container() || entry.service() || !entry.hasProcess() || entry.workingDirectory().has_value();
 }
 
 QString PortRowView::toolTipText(const PortEntry &entry) {
@@ -261,6 +279,8 @@ QString PortRowView::toolTipText(const PortEntry &entry) {
 std::optional<QString> PortRowView::secondLine(const PortEntry &entry) {
     if (entry.container())
         return tr("%1 \u00B7 container").arg(displayText(entry.container()->image));
+    if (entry.service())
+        return tr("%1 \u00B7 %2").arg(displayText(entry.service()->name), serviceScopeText(entry.service()->scope));
     if (!entry.hasProcess())
         return tr("another user's process");
     return entry.workingDirectory() ? std::optional(displayText(*entry.workingDirectory())) : std::nullopt;
@@ -277,7 +297,7 @@ void PortRowView::setDetailLine() {
     auto *line = new QHBoxLayout(m_detailLine);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(4);
-    if (!m_entry.hasProcess()) {
+    if (!m_entry.hasProcess() || m_entry.service()) {
         line->addWidget(new TextLabel(*secondLine(m_entry), directoryFont(), TextTone::secondary, m_detailLine), 1);
     } else {
         auto *path =
@@ -360,6 +380,8 @@ QString PortRowView::errorText(RowError error, const QString &detail) {
         return tr("Stopping as administrator is unavailable");
     case RowError::couldNotStopContainer:
         return detail.isEmpty() ? tr("Could not stop container") : tr("Could not stop container: %1").arg(detail);
+    case RowError::couldNotStopService:
+        return tr("Could not stop %1").arg(detail);
     case RowError::containerProxy:
         return tr("Forwards a container's port: stop the container instead");
     }

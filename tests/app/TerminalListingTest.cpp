@@ -46,21 +46,22 @@ TEST(TerminalListing, TableLinesUpColumnsAndShowsUnknownsAsDashes) {
         withDetails(88, 8080, QStringLiteral("evil\u202Ename\n"), QStringLiteral("/srv/old (deleted)"), 1001, true),
         PortEntry(90, 8081, QStringLiteral("сервер")),
         PortEntry(91, 8082, QString()),
-        PortEntry::foreignListener(9000, 0, QStringLiteral("root")),
+        PortEntry::foreignListener(9000, 0, QStringLiteral("root"))
+            .withService(ServiceUnit{QStringLiteral("redis-server.service"), ServiceScope::system, 0}),
     };
-    const QString expected =
-        QStringLiteral("PORT  PID   USER          NAME              DIRECTORY\n"
-                       "3000  4242  alice         node              /home/alice/web app\n"
-                       "5432  77    1234          postgres          -\n"
-                       "8080  88    bob\\u202Egnp  evil\\u202Ename\\n  [deleted] /srv/old (deleted)\n"
-                       "8081  90    -             сервер            -\n"
-                       "8082  91    -             -                 -\n"
-                       "9000  -     root          -                 -\n");
+    const QString expected = QStringLiteral(
+        "PORT  PID   USER          NAME              UNIT                  DIRECTORY\n"
+        "3000  4242  alice         node              -                     /home/alice/web app\n"
+        "5432  77    1234          postgres          -                     -\n"
+        "8080  88    bob\\u202Egnp  evil\\u202Ename\\n  -                     [deleted] /srv/old (deleted)\n"
+        "8081  90    -             сервер            -                     -\n"
+        "8082  91    -             -                 -                     -\n"
+        "9000  -     root          -                 redis-server.service  -\n");
     EXPECT_EQ(TerminalListing::table(entries, fixedUserNames).toStdString(), expected.toStdString());
 }
 
 TEST(TerminalListing, EmptyListIsTheHeaderAlone) {
-    EXPECT_EQ(TerminalListing::table({}, fixedUserNames), QStringLiteral("PORT  PID  USER  NAME  DIRECTORY\n"));
+    EXPECT_EQ(TerminalListing::table({}, fixedUserNames), QStringLiteral("PORT  PID  USER  NAME  UNIT  DIRECTORY\n"));
     EXPECT_EQ(QJsonDocument::fromJson(TerminalListing::json({}, fixedUserNames)).array(), QJsonArray());
 }
 
@@ -70,7 +71,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
         // Written raw, and valid: strict parsers refuse an unpaired surrogate.
         withDetails(4242, 3000, rawName, QStringLiteral("/home/alice"), 1000, false,
                     QStringLiteral("node server.js --port 3000") + QChar(0xDC80)),
-        withDetails(88, 8080, QStringLiteral("x"), QStringLiteral("/srv/old"), 4321, true),
+        withDetails(88, 8080, QStringLiteral("x"), QStringLiteral("/srv/old"), 4321, true)
+            .withService(ServiceUnit{QStringLiteral("dev.service"), ServiceScope::user, 4321}),
         PortEntry(91, 8082, QStringLiteral("y")),
         PortEntry::foreignListener(9000, 0, QStringLiteral("root")),
         PortEntry::containerListener(9001, {QStringLiteral("4f1c"), QStringLiteral("db"), QStringLiteral("postgres:16"),
@@ -86,7 +88,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"commandLine", "node server.js --port 3000\uFFFD"},
          {"workingDirectory", "/home/alice"},
          {"workingDirectoryDeleted", false},
-         {"container", null}},
+         {"container", null},
+         {"service", null}},
         {{"port", 8080},
          {"pid", 88},
          {"user", "4321"},
@@ -95,7 +98,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"commandLine", null},
          {"workingDirectory", "/srv/old"},
          {"workingDirectoryDeleted", true},
-         {"container", null}},
+         {"container", null},
+         {"service", QJsonObject{{"unit", "dev.service"}, {"scope", "user"}}}},
         {{"port", 8082},
          {"pid", 91},
          {"user", null},
@@ -104,7 +108,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"commandLine", null},
          {"workingDirectory", null},
          {"workingDirectoryDeleted", false},
-         {"container", null}},
+         {"container", null},
+         {"service", null}},
         {{"port", 9000},
          {"pid", null},
          {"user", "root"},
@@ -113,7 +118,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"commandLine", null},
          {"workingDirectory", null},
          {"workingDirectoryDeleted", false},
-         {"container", null}},
+         {"container", null},
+         {"service", null}},
         {{"port", 9001},
          {"pid", null},
          {"user", null},
@@ -122,7 +128,8 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
          {"commandLine", null},
          {"workingDirectory", null},
          {"workingDirectoryDeleted", false},
-         {"container", QJsonObject{{"id", "4f1c"}, {"name", "db"}, {"image", "postgres:16"}}}},
+         {"container", QJsonObject{{"id", "4f1c"}, {"name", "db"}, {"image", "postgres:16"}}},
+         {"service", null}},
     };
     QJsonParseError error{};
     const QJsonArray array = QJsonDocument::fromJson(TerminalListing::json(entries, fixedUserNames), &error).array();

@@ -57,7 +57,7 @@ sys.stdin.read()
 """
 
 FIELDS = {"port", "pid", "user", "uid", "name", "commandLine", "workingDirectory", "workingDirectoryDeleted",
-          "container"}
+          "container", "service"}
 
 
 def fail(message):
@@ -97,7 +97,7 @@ def parse_table(text):
     if not lines:
         fail("--list printed nothing, not even its header")
     header = lines[0]
-    names = ["PORT", "PID", "USER", "NAME", "DIRECTORY"]
+    names = ["PORT", "PID", "USER", "NAME", "UNIT", "DIRECTORY"]
     if header.split() != names:
         fail(f"unexpected header {header!r}")
     starts = [header.index(n) for n in names]
