@@ -1,6 +1,7 @@
 #include "SystemPortListingService.h"
 
 #include "discovery/SystemdCgroup.h"
+#include "model/ContainerInfo.h"
 
 #include <QHash>
 
@@ -86,7 +87,10 @@ QList<PortEntry> SystemPortListingService::withServices(QList<PortEntry> rows, c
         if (path.isEmpty())
             continue;
         const CgroupPlacement placement = systemdcgroup::placementOf(path);
-        if (placement.kind == CgroupPlacement::Kind::service)
+        // A container's port forwarder runs in its engine's unit: stopping that unit would stop
+        // the engine and every container, so such a row keeps its administrator stop, which
+        // refuses forwarders.
+        if (placement.kind == CgroupPlacement::Kind::service && !isContainerEngineUnit(placement.unit.name))
             row = row.withService(placement.unit);
     }
     return rows;

@@ -26,4 +26,13 @@ bool isContainerProxyName(const QString &processName) {
     return false;
 }
 
+bool isContainerEngineUnit(const QString &unit) {
+    for (const QLatin1String engine : {QLatin1String("docker.service"), QLatin1String("containerd.service"),
+                                       QLatin1String("podman.service")}) {
+        if (unit == engine)
+            return true;
+    }
+    return false;
+}
+
 } // namespace quaystone

@@ -121,6 +121,10 @@ TEST_F(ContainerStoreTest, AProxyIsNeverSignalledAndItsRowsSaySo) {
     EXPECT_TRUE(killer->pids.isEmpty());
     for (const char *name : {"docker", "docker-p", "docker-proxy2", "rootlessport-ch"})
         EXPECT_FALSE(isContainerProxyName(QString::fromLatin1(name))) << name;
+    // Nor is an engine's unit, in which its forwarders run, ever offered for a stop.
+    for (const char *unit : {"docker.service", "containerd.service", "podman.service"})
+        EXPECT_TRUE(isContainerEngineUnit(QString::fromLatin1(unit))) << unit;
+    EXPECT_FALSE(isContainerEngineUnit(QStringLiteral("redis-server.service")));
 }
 
 TEST(ContainerStore, WithoutAnEngineTheStopFailsOnTheRow) {
