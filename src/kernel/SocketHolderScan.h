@@ -54,9 +54,9 @@ public:
 
     static Outcome find(const std::vector<WantedSocket> &sockets, const Options &options);
 
-    // Whether /proc shows every process this user could otherwise see: false when it is not
-    // mounted, or is mounted with hidepid (which hides other users' processes, and, for a normal
-    // user, what lsof would not see either, but whose rules differ from one kernel to the next).
+    // Whether /proc can be trusted to show the processes this user may read: false when it is not
+    // mounted, or, for a normal user, mounted with hidepid, whose rules differ from one kernel to
+    // the next; the listing then leaves the reading to lsof.
     static bool procShowsProcesses(bool asRoot);
 };
 
