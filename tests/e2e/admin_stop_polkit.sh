@@ -118,7 +118,7 @@ authorization_is() {
 
 # --- a listener of root on a free port in the watched range -------------------------------
 start_listener() {
-    "$python" -c '
+    "$@" "$python" -c '
 import random, socket, sys, time
 for _ in range(200):
     s = socket.socket(socket.AF_INET6)
@@ -164,7 +164,7 @@ authorization_is yes
 start_listener
 run_stop
 [ "$status" -eq 0 ] || { echo "FAIL: expected exit 0 (stopped)"; exit 1; }
-grep -q "Stopped the processes listening on port $port" "$work/out" || { echo "FAIL: no report of the stop"; exit 1; }
+grep -qx "Stopped python3 (pid $listener) on port $port" "$work/out" || { echo "FAIL: no report of the stop"; exit 1; }
 for _ in $(seq 20); do
     kill -0 "$listener" 2>/dev/null || break
     sleep 0.1
@@ -179,6 +179,8 @@ if grep -qi ":$(printf '%04X' "$port") .* 0A " /proc/net/tcp /proc/net/tcp6; the
     exit 1
 fi
 echo "ok: root's listener on port $port was stopped by $user (uid $uid) through polkit"
+run_stop
+[ "$status" -eq 3 ] || { echo "FAIL: expected exit 3 (nothing listens)"; exit 1; }
 
 # 2. Without the rule, no agent can ask for a password: not authorized, and nothing is stopped.
 rm -f "$rule_file"
@@ -190,3 +192,11 @@ run_stop
 grep -q "Not authorized" "$work/err" || { echo "FAIL: no 'Not authorized' message"; exit 1; }
 kill -0 "$listener" 2>/dev/null || { echo "FAIL: the listener was stopped without authorization"; exit 1; }
 echo "ok: without the rule the stop was not authorized and the listener on port $port lives"
+
+# 3. The test user's own listener needs no authorization: it is stopped directly.
+rm -f "$work/port"
+start_listener as_user
+run_stop
+[ "$status" -eq 0 ] || { echo "FAIL: expected exit 0 (the user's own listener stopped)"; exit 1; }
+grep -qx "Stopped python3 (pid [0-9]*) on port $port" "$work/out" || { echo "FAIL: no report of the stop"; exit 1; }
+echo "ok: $user stopped its own listener on port $port without polkit"
