@@ -1,7 +1,7 @@
 #include "app/TerminalStop.h"
 
 #include "kernel/ListeningSockets.h"
-#include "kernel/SocketHolders.h"
+#include "kernel/SocketHolderScan.h"
 #include "model/AdministratorStopping.h"
 #include "model/DisplayText.h"
 #include "model/MainThreadTask.h"
@@ -150,7 +150,7 @@ std::optional<PortListeners> findListeners(int port, quint32 ownUid) {
     }
     if (own.empty())
         return listeners;
-    for (const kernel::PinnedProcess &process : kernel::findSocketHolders(own, uid_t(ownUid)).holders) {
+    for (const kernel::PinnedProcess &process : kernel::SocketHolderScan::pinAll(own, uid_t(ownUid)).holders) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(process.pid));
         QByteArray name = comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray("?");
         if (name.endsWith('\n'))

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "kernel/PinnedProcess.h"
+
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include <sys/types.h>
@@ -53,6 +56,19 @@ public:
     };
 
     static Outcome find(const std::vector<WantedSocket> &sockets, const Options &options);
+
+    struct Pinned {
+        // Ordered by pid.
+        std::vector<PinnedProcess> holders;
+        // A process whose descriptors could not be read, which may hide a holder.
+        bool incomplete = false;
+    };
+
+    // For a stop, every process whose real, effective and saved uid is uid and that holds one of
+    // the sockets, read to the last process rather than until each socket has a holder. Each is
+    // pinned before its descriptors are read and checked again after; where the main thread has
+    // exited, or its table shows no descriptors, the tables of all its other threads are read.
+    static Pinned pinAll(const std::set<std::uint64_t> &inodes, uid_t uid);
 
     // Whether /proc can be trusted to show the processes this user may read: false when it is not
     // mounted, or, for a normal user, mounted with hidepid, whose rules differ from one kernel to
