@@ -85,8 +85,8 @@ enum class Table { empty, read, unreadable };
 class Scan {
 public:
     // pinUid: read for a stop, which needs every holder of that sole uid, pinned.
-    Scan(int procDir, const std::vector<WantedSocket> &sockets, std::optional<uid_t> pinUid = std::nullopt)
-        : m_procDir(procDir)
+    Scan(const std::vector<WantedSocket> &sockets, std::optional<uid_t> pinUid = std::nullopt)
+        : m_procDir(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
         , m_sockets(sockets)
         , m_pinUid(pinUid) {
         for (std::size_t i = 0; i < sockets.size(); ++i)
@@ -103,15 +103,17 @@ public:
         char path[48];
         std::snprintf(path, sizeof path, "%d/fd/%d", int(known.pid), known.fd);
         char target[64];
-        const ssize_t length = ::readlinkat(m_procDir, path, target, sizeof target);
+        const ssize_t length = ::readlinkat(m_procDir.get(), path, target, sizeof target);
         ++m_descriptorsRead;
         if (length > 0 && socketInode(target, length) == known.inode)
             record(wanted->second, known.pid, known.fd);
     }
 
-    // False when /proc could not be listed.
+    // False when /proc could not be opened or listed.
     bool listProcesses(const std::optional<uid_t> &onlyUid) {
-        const int listing = ::openat(m_procDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (!m_procDir.valid())
+            return false;
+        const int listing = ::openat(m_procDir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         DIR *dir = listing < 0 ? nullptr : ::fdopendir(listing);
         if (!dir) {
             if (listing >= 0)
@@ -128,14 +130,14 @@ public:
             // The process's directory belongs to its user (its fd directory to root once the main
             // thread has exited), and the fd directory's size is its descriptor count.
             struct stat status {};
-            if (::fstatat(m_procDir, entry->d_name, &status, 0) != 0 || (onlyUid && status.st_uid != *onlyUid))
+            if (::fstatat(m_procDir.get(), entry->d_name, &status, 0) != 0 || (onlyUid && status.st_uid != *onlyUid))
                 continue;
             process.uid = status.st_uid;
             char path[32];
             std::snprintf(path, sizeof path, "%ld/fd", pid);
-            if (::fstatat(m_procDir, path, &status, 0) == 0)
+            if (::fstatat(m_procDir.get(), path, &status, 0) == 0)
                 process.descriptors = status.st_size;
-            if (!readStat(m_procDir, process))
+            if (!readStat(m_procDir.get(), process))
                 continue;
             m_position.emplace(process.pid, m_processes.size());
             m_processes.push_back(process);
@@ -208,7 +210,7 @@ private:
     }
 
     Table readDescriptors(const char *directory, Found &found) {
-        const int fdDir = ::openat(m_procDir, directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int fdDir = ::openat(m_procDir.get(), directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         DIR *dir = fdDir < 0 ? nullptr : ::fdopendir(fdDir);
         if (!dir) {
             // No such directory: the process or thread has gone, and holds nothing.
@@ -247,7 +249,7 @@ private:
         // Threads share one table unless one unshared it: a listing reads the first live thread's,
         // a stop every thread's.
         std::snprintf(path, sizeof path, "%d/task", int(process.pid));
-        const int taskDir = ::openat(m_procDir, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        const int taskDir = ::openat(m_procDir.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         DIR *dir = taskDir < 0 ? nullptr : ::fdopendir(taskDir);
         if (!dir) {
             if (taskDir >= 0)
@@ -292,7 +294,7 @@ private:
             return false;
         }
         // Its stat is read again: the pid may have passed to another process since it was listed.
-        if (soleUid(process.pid) != m_pinUid || !readStat(m_procDir, process))
+        if (soleUid(process.pid) != m_pinUid || !readStat(m_procDir.get(), process))
             return false;
         const Table table = readTables(process, m_found);
         if (!stillPinned(*pinned) || soleUid(process.pid) != m_pinUid)
@@ -335,7 +337,7 @@ private:
         }
     }
 
-    int m_procDir;
+    UniqueFd m_procDir;
     const std::vector<WantedSocket> &m_sockets;
     std::optional<uid_t> m_pinUid;
     Found m_found;
@@ -360,19 +362,13 @@ SocketHolderScan::Outcome SocketHolderScan::find(const std::vector<WantedSocket>
     Outcome outcome;
     if (sockets.empty())
         return outcome;
-    const int procDir = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (procDir < 0) {
-        outcome.procReadable = false;
-        return outcome;
-    }
-    Scan scan(procDir, sockets);
+    Scan scan(sockets);
     for (const SocketHolder &known : options.known)
         scan.confirm(known);
-    scan.listProcesses(options.onlyUid);
+    outcome.procReadable = scan.listProcesses(options.onlyUid);
     scan.readUntilResolved();
     outcome.holders = scan.takeHolders();
     outcome.descriptorsRead = scan.descriptorsRead();
-    ::close(procDir);
     return outcome;
 }
 
@@ -380,21 +376,15 @@ SocketHolderScan::Pinned SocketHolderScan::pinAll(const std::set<std::uint64_t> 
     Pinned pinned;
     if (inodes.empty())
         return pinned;
-    const int procDir = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (procDir < 0) {
-        pinned.incomplete = true;
-        return pinned;
-    }
     std::vector<WantedSocket> sockets;
     for (const std::uint64_t inode : inodes)
         sockets.push_back({inode, uid});
-    Scan scan(procDir, sockets, uid);
+    Scan scan(sockets, uid);
     // The user's processes are told by their directory's owner, the effective uid, first.
-    const bool listed = scan.listProcesses(uid);
+    pinned.incomplete = !scan.listProcesses(uid);
     scan.readUntilResolved();
+    pinned.incomplete = pinned.incomplete || scan.incomplete();
     pinned.holders = scan.takePinned();
-    pinned.incomplete = !listed || scan.incomplete();
-    ::close(procDir);
     std::sort(pinned.holders.begin(), pinned.holders.end(),
               [](const PinnedProcess &a, const PinnedProcess &b) { return a.pid < b.pid; });
     return pinned;
