@@ -36,6 +36,7 @@ struct SocketHolder {
 // socket goes through fork (pre-forking servers, socket activation, a program handed its socket
 // on exec), so this finds every holder but a process handed the socket over a Unix socket from
 // outside its family; such a holder is found again first on the next pass once it was found.
+// A stop, which must leave no holder, reads every process of its user instead (pinAll).
 class SocketHolderScan {
 public:
     struct Options {
@@ -51,7 +52,7 @@ public:
         std::vector<SocketHolder> holders;
         // The descriptors read, to show what the scan cost.
         std::size_t descriptorsRead = 0;
-        // False when /proc could not be read at all.
+        // False when /proc could not be opened or listed.
         bool procReadable = true;
     };
 
