@@ -117,9 +117,10 @@ authorization_is() {
 }
 
 # --- a listener of root on a free port in the watched range -------------------------------
+# With main_exits set, its main thread ends while another keeps the process.
 start_listener() {
     "$@" "$python" -c '
-import random, socket, sys, time
+import ctypes, os, random, socket, sys, threading, time
 for _ in range(200):
     s = socket.socket(socket.AF_INET6)
     try:
@@ -128,9 +129,18 @@ for _ in range(200):
         s.close()
         continue
     s.listen()
+    if sys.argv[1:]:
+        # Ready once the kernel shows the main thread as exited.
+        def hold(stat="/proc/%d/stat" % os.getpid()):
+            while open(stat).read().rsplit(")", 1)[1].split()[0] != "Z":
+                time.sleep(0.01)
+            print(s.getsockname()[1], flush=True)
+            time.sleep(600)
+        threading.Thread(target=hold).start()
+        ctypes.CDLL(None).pthread_exit(None)
     print(s.getsockname()[1], flush=True)
     time.sleep(600)
-sys.exit(1)' >"$work/port" &
+sys.exit(1)' ${main_exits:+main-exits} >"$work/port" &
     listeners+=($!)
     listener=$!
     for _ in $(seq 50); do
@@ -200,3 +210,10 @@ run_stop
 [ "$status" -eq 0 ] || { echo "FAIL: expected exit 0 (the user's own listener stopped)"; exit 1; }
 grep -qx "Stopped python3 (pid [0-9]*) on port $port" "$work/out" || { echo "FAIL: no report of the stop"; exit 1; }
 echo "ok: $user stopped its own listener on port $port without polkit"
+
+# 4. Also one whose main thread has exited, whose descriptors only its other threads show.
+rm -f "$work/port"
+main_exits=1 start_listener as_user
+run_stop
+[ "$status" -eq 0 ] || { echo "FAIL: expected exit 0 (the user's own listener stopped)"; exit 1; }
+echo "ok: $user stopped its own listener on port $port whose main thread had exited"
