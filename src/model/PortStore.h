@@ -1,7 +1,7 @@
 #pragma once
 
-#include "KillActionGate.h"
 #include "AdministratorStopping.h"
+#include "KillActionGate.h"
 #include "PortEntry.h"
 #include "PortListing.h"
 #include "PortRange.h"
