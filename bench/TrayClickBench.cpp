@@ -18,6 +18,7 @@
 #include <QWindow>
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <memory>
 
 using namespace quaystone;
@@ -63,6 +64,8 @@ public:
     void install(MenuBarController &) override {}
     void setLaunchAtLoginChecked(bool) override {}
     void popUpAtCursor() override {}
+    bool hasIcon() const override { return true; }
+    void whenTrayKnown(std::function<void()> then) override { then(); }
 };
 
 struct FrontEnd {

@@ -93,20 +93,11 @@ bool PopoverWindow::eventFilter(QObject *watched, QEvent *event) {
     if ((!press && event->type() != QEvent::KeyRelease) || !isInThisWindow(watched))
         return false;
     const auto *key = static_cast<QKeyEvent *>(event);
-    // A held key's repeats are not always marked as such. An X server repeats a key as a
-    // release and a press at the same time, and xcb marks them only when the press is already
-    // queued as the release is read, which a loaded machine need not manage. So a press of a key
-    // not seen going up since, or that went up at the very time of this press, is a repeat too.
     if (!press) {
-        if (!key->isAutoRepeat()) {
-            m_heldKeys.remove(key->key());
-            m_releaseTimes.insert(key->key(), key->timestamp());
-        }
+        m_heldKeys.released(*key);
         return false;
     }
-    const bool repeated = key->isAutoRepeat() || m_heldKeys.contains(key->key()) ||
-                          (key->timestamp() != 0 && m_releaseTimes.value(key->key()) == key->timestamp());
-    m_heldKeys.insert(key->key());
+    const bool repeated = m_heldKeys.pressIsRepeat(*key);
     return m_keyHandler && m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), repeated});
 }
 
@@ -127,8 +118,7 @@ bool PopoverWindow::event(QEvent *event) {
 
 void PopoverWindow::showEvent(QShowEvent *event) {
     // A key let go while the popup was closed was never seen going up.
-    m_heldKeys.clear();
-    m_releaseTimes.clear();
+    m_heldKeys.forget();
     qApp->installEventFilter(this);
     QWidget::showEvent(event);
     qCDebug(lcPopup) << "popup shown";

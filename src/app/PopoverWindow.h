@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/DismissalGuard.h"
+#include "app/HeldKeys.h"
 #include "app/PopoverPresenting.h"
 #include "app/PopupPlacement.h"
 
@@ -60,8 +61,7 @@ private:
     bool m_hiding = false;
     KeyHandler m_keyHandler;
     // Keys seen going down and not yet up, and when each key last went up.
-    QSet<int> m_heldKeys;
-    QHash<int, quint64> m_releaseTimes;
+    HeldKeys m_heldKeys;
     IconPressHandler m_iconPressHandler;
     DismissalGuard m_dismissalGuard;
 };

@@ -104,6 +104,10 @@ void PortsWindow::fitToContent() {
     resize(width(), m_fittedHeight);
 }
 
+int PortsWindow::pageStep(int direction) const {
+    return static_cast<const PopoverRootView *>(m_content)->pageStep(direction);
+}
+
 void PortsWindow::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
     if (isVisible() && height() != m_fittedHeight)
@@ -118,14 +122,21 @@ bool PortsWindow::eventFilter(QObject *watched, QEvent *event) {
     }
     // Installed on the application only while the window is shown, so that the popup's keys act
     // whichever widget has the focus; widgets only, so that no key is handled twice.
-    if (event->type() != QEvent::KeyPress || !m_keyHandler || !watched->isWidgetType() ||
+    const bool press = event->type() == QEvent::KeyPress;
+    if ((!press && event->type() != QEvent::KeyRelease) || !m_keyHandler || !watched->isWidgetType() ||
         static_cast<QWidget *>(watched)->window() != this)
         return false;
     const auto *key = static_cast<QKeyEvent *>(event);
-    return m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), key->isAutoRepeat()});
+    if (!press) {
+        m_heldKeys.released(*key);
+        return false;
+    }
+    const bool repeated = m_heldKeys.pressIsRepeat(*key);
+    return m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), repeated});
 }
 
 void PortsWindow::showEvent(QShowEvent *event) {
+    m_heldKeys.forget();
     qApp->installEventFilter(this);
     QWidget::showEvent(event);
 }

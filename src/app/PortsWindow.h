@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/HeldKeys.h"
 #include "app/PopoverPresenting.h"
 
 #include <QWidget>
@@ -30,6 +31,7 @@ public:
     void dismiss() override { hide(); }
     void setKeyHandler(KeyHandler handler) override { m_keyHandler = std::move(handler); }
     void setIconPressHandler(IconPressHandler) override {}
+    int pageStep(int direction) const override;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -44,6 +46,7 @@ private:
     QToolButton *m_menuButton;
     QWidget *m_content;
     KeyHandler m_keyHandler;
+    HeldKeys m_heldKeys;
     // The height the window last took from its content; once the user picks another, it stays.
     int m_fittedHeight = -1;
     bool m_userSized = false;
