@@ -12,8 +12,8 @@ packages=(
     lsof
     # HTTP over the container engine's Unix socket
     libcurl4-openssl-dev
-    # tests, benchmarks, fuzzing
-    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+    # tests, benchmarks, fuzzing, and the formatting check
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format
     # end-to-end and screenshot tooling
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
     # stopping another user's listener as administrator, and its end-to-end test

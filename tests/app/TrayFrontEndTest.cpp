@@ -8,9 +8,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QKeyEvent>
 #include <QCursor>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QStyleHints>
