@@ -57,14 +57,13 @@ faults() {
 EOF
 }
 
-# The test programs among the tests (an end-to-end test runs the app), and the tests.
-tests_of() { ctest --test-dir "$build" -N -R "$1" | awk '/Test +#/ { print $3 }'; }
+# The test programs among the tests; the app and its helper for end-to-end tests.
 targets_of() {
-    local t targets=(quaystone quaystone-stop-port)
-    for t in $(tests_of "$1"); do
-        grep -q "^build [^:]*/$t: " "$build/build.ninja" && targets+=("$t")
+    local t targets=()
+    for t in $(ctest --test-dir "$build" -N -R "$1" | awk '/Test +#/ { print $3 }'); do
+        grep -q "^build $t: phony" "$build/build.ninja" && targets+=("$t")
     done
-    echo "${targets[@]}"
+    echo "${targets[@]:-quaystone quaystone-stop-port}"
 }
 
 backup=$(mktemp)
