@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 count() {
     git ls-files --cached --others --exclude-standard -- "$@" | grep -E '\.(cpp|h|py|sh|cmake)$|(^|/)CMakeLists\.txt$' |
-        xargs -r cat | grep -cv '^\s*$' || true
+        xargs -r -d '\n' cat 2>/dev/null | grep -cv '^\s*$' || true
 }
 src=$(count src) tests=$(count tests)
 other=$(count bench fuzz scripts packaging ':(glob)CMakeLists.txt' ':(glob)*.cmake')

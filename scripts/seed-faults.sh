@@ -72,7 +72,7 @@ restore() { [ -n "$current" ] && cp "$backup" "$root/$current"; current=''; }
 trap 'restore; rm -f "$backup"' EXIT
 trap 'exit 1' INT TERM
 
-missed=0 total=0
+missed=0 total=0 built=()
 while read -r tests file edit; do
     [[ -z "$tests" || "$tests" == \#* ]] && continue
     [ -n "$pattern" ] && ! grep -qF -- "$pattern" <<<"$tests $file $edit" && continue
@@ -80,20 +80,25 @@ while read -r tests file edit; do
     cp "$root/$file" "$backup"
     current=$file
     sed -i "$edit" "$root/$file"
+    read -ra targets <<<"$(targets_of "$tests")"
+    built+=("${targets[@]}")
     if cmp -s "$backup" "$root/$file"; then
         verdict='NOT APPLIED'
-    elif ! cmake --build "$build" -j2 --target $(targets_of "$tests") >"$backup.log" 2>&1; then
+    elif ! cmake --build "$build" -j2 --target "${targets[@]}" >"$backup.log" 2>&1; then
         verdict='NO BUILD'
-    elif ctest --test-dir "$build" -R "$tests" --timeout 300 >"$backup.log" 2>&1; then
+    elif ctest --test-dir "$build" -R "$tests" --timeout 300 --output-on-failure >"$backup.log" 2>&1; then
         verdict=MISSED
     else
-        verdict=CAUGHT
+        # By which cases (the test's name where it is no gtest program).
+        verdict="CAUGHT ($(grep -ao '\[  FAILED  \] [A-Za-z_]*\.[A-Za-z_]*' "$backup.log" | sort -u | cut -c14- |
+            paste -sd, - | grep . || grep -ao '[0-9]* - [a-z_]*' "$backup.log" | cut -d' ' -f3 | paste -sd, -))"
     fi
     restore
-    [ "$verdict" = CAUGHT ] || missed=$((missed + 1))
-    printf '%-11s %s: %s\n' "$verdict" "$file" "$edit"
+    [[ "$verdict" == CAUGHT* ]] || missed=$((missed + 1))
+    printf '%s %s: %s\n' "$verdict" "$file" "$edit"
 done < <(faults)
 rm -f "$backup.log"
 echo "seed-faults: $((total - missed)) of $total caught"
-cmake --build "$build" -j2 >/dev/null 2>&1 # the build as the source is again
+# The programs as the source is again.
+((total == 0)) || cmake --build "$build" -j2 --target "${built[@]}" >/dev/null 2>&1
 ((missed == 0))
