@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -93,31 +95,16 @@ TEST(SystemPortListingService, MergesTheTableIntoASuccessfulListingOnlyWhenItCan
 }
 
 // Listens on one free port in range on both 127.0.0.1 and ::1, as the user given, until its
-// standard input closes; prints the port.
+// standard input closes.
 class ListenerAs {
 public:
     explicit ListenerAs(quint32 uid) {
-        const QString script = QStringLiteral(R"(
-import random, socket, sys
-for _ in range(500):
-    port = random.randint(3000, 9999)
-    held = []
-    try:
-        for family, host in ((socket.AF_INET, "127.0.0.1"), (socket.AF_INET6, "::1")):
-            s = socket.socket(family)
-            held.append(s)
-            s.bind((host, port))
-            s.listen()
-    except OSError:
-        for s in held:
-            s.close()
-        continue
-    print(port, flush=True)
-    sys.stdin.read()
-    break
-)");
+        // The tests' listener, as text: the user may not be able to read the tree.
+        QFile file(QStringLiteral(QUAYSTONE_LISTEN_PY));
+        const QString script = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
         const QString id = QString::number(uid);
-        m_process.start("setpriv", {"--reuid=" + id, "--regid=" + id, "--clear-groups", systemPython(), "-c", script});
+        m_process.start("setpriv",
+                        {"--reuid=" + id, "--regid=" + id, "--clear-groups", systemPython(), "-c", script, "46"});
         if (m_process.waitForReadyRead(10000))
             m_port = m_process.readLine().trimmed().toInt();
         else
@@ -166,10 +153,13 @@ TEST(SystemPortListingService, AnotherUsersRealListenerIsSeenByAThirdUserWithout
 
     QProcess probe;
     const QString id = QString::number(third);
-    probe.start("setpriv", {"--reuid=" + id, "--regid=" + id, "--clear-groups", QUAYSTONE_LISTING_PROBE});
+    probe.start("setpriv", {"--reuid=" + id, "--regid=" + id, "--clear-groups", QUAYSTONE_BINARY, "--list", "--json"});
     ASSERT_TRUE(probe.waitForFinished(30000));
     ASSERT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
-    const QStringList asThird = QString::fromUtf8(probe.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    QStringList asThird;
+    for (const QJsonValue row : QJsonDocument::fromJson(probe.readAllStandardOutput()).array())
+        asThird
+            << QStringLiteral("%1 %2 %3").arg(row["pid"].toInt()).arg(row["port"].toInt()).arg(row["name"].toString());
     EXPECT_EQ(rowsOnPort(asThird, foreign.port()), QStringList{QStringLiteral("0 %1 nobody").arg(foreign.port())})
         << "IPv4 and IPv6 of one owner are one row";
     EXPECT_EQ(rowsOnPort(asThird, own.port()), QStringList{ownRow}) << "the own user's listener only as its process";

@@ -106,8 +106,9 @@ def check_failure(binary, lsof):
         os.chmod(not_executable, 0o644)
         # The bind mounts live only in the namespace that unshare makes; the shell execs the binary
         # there, after mount has run, since the mount may hide the folder mount itself lives in.
-        cases = [("missing", empty, lsof_dir), ("not executable", not_executable, lsof)]
-        for label, source, target in cases:
+        cases = [("missing", empty, lsof_dir, f"lsof was not found at {lsof}. Install the lsof package."),
+                 ("not executable", not_executable, lsof, f"lsof at {lsof} cannot be run. Reinstall the lsof package.")]
+        for label, source, target, expected in cases:
             result = run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && exec "$3" --list', "sh",
                           source, target, binary])
             reason = result.stderr.strip()
@@ -118,8 +119,8 @@ def check_failure(binary, lsof):
                 fail(f"lsof {label}: exit status {result.returncode}, expected 1")
             if result.stdout:
                 fail(f"lsof {label}: printed a list anyway:\n{result.stdout}")
-            if lsof not in reason:
-                fail(f"lsof {label}: the reason does not name {lsof}: {reason!r}")
+            if reason != "quaystone: " + expected:
+                fail(f"lsof {label}: the reason is {reason!r}, expected {expected!r}")
         # Nothing leaked out of the namespaces.
         if not os.access(lsof, os.X_OK):
             fail(f"{lsof} is no longer executable outside the namespace")

@@ -18,34 +18,11 @@ using namespace quaystone;
 const QString helper = QStringLiteral(QUAYSTONE_STOP_PORT_HELPER);
 const QString python = QStringLiteral("/usr/bin/python3");
 
-// Binds a free port in the watched range, optionally forks a child that shares the socket,
-// and prints the port and the pids holding it.
-const char *listenerScript = R"(
-import os, random, signal, socket, sys, time
-family = socket.AF_INET6 if "ipv6" in sys.argv else socket.AF_INET
-if "ignore-term" in sys.argv:
-    signal.signal(signal.SIGTERM, signal.SIG_IGN)
-for _ in range(500):
-    s = socket.socket(family)
-    try:
-        s.bind(("::" if family == socket.AF_INET6 else "127.0.0.1", random.randint(3000, 9999)))
-    except OSError:
-        s.close()
-        continue
-    s.listen()
-    break
-else:
-    sys.exit(1)
-pids = [os.getpid()]
-if "fork" in sys.argv:
-    child = os.fork()
-    if child == 0:
-        time.sleep(600)
-        os._exit(0)
-    pids.append(child)
-print(s.getsockname()[1], *pids, flush=True)
-time.sleep(600)
-)";
+// The tests' listener (scripts/lib/listen.py), as text: user nobody may not be able to read the tree.
+QString listenerScript() {
+    QFile file(QStringLiteral(QUAYSTONE_LISTEN_PY));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
 
 struct Listener {
     std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
@@ -62,20 +39,17 @@ struct Listener {
 // A listener of user nobody (uid 65534), which the app could not stop without the helper.
 std::unique_ptr<Listener> startListenerOfNobody(QStringList options) {
     auto listener = std::make_unique<Listener>();
-    QStringList arguments{QStringLiteral("--reuid=65534"),
-                          QStringLiteral("--regid=65534"),
-                          QStringLiteral("--clear-groups"),
-                          python,
-                          QStringLiteral("-c"),
-                          QString::fromUtf8(listenerScript)};
+    const QStringList arguments{"--reuid=65534", "--regid=65534", "--clear-groups", python, "-c", listenerScript()};
     listener->process->start(QStringLiteral("/usr/bin/setpriv"), arguments + options);
     // The line may arrive in pieces.
     while (!listener->process->canReadLine()) {
         if (!listener->process->waitForReadyRead(10000))
             return nullptr;
     }
+    // setpriv execs python3 in place: the listener, and with fork the child it names.
     const QList<QByteArray> fields = listener->process->readLine().trimmed().split(' ');
     listener->port = fields.value(0).toInt();
+    listener->pids.append(listener->process->processId());
     for (qsizetype i = 1; i < fields.size(); ++i)
         listener->pids.append(fields[i].toLongLong());
     return listener->port > 0 ? std::move(listener) : nullptr;
@@ -124,18 +98,10 @@ protected:
 };
 
 TEST_F(StopPortHelperTest, StopsEveryProcessListeningOnThePort) {
-    const struct {
-        const char *what;
-        QStringList options;
-    } cases[] = {
-        {"IPv4", {}},
-        {"IPv6", {QStringLiteral("ipv6")}},
-        {"two processes sharing the socket", {QStringLiteral("fork")}},
-        {"ignores SIGTERM", {QStringLiteral("ignore-term")}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        const auto listener = startListenerOfNobody(c.options);
+    // IPv4, IPv6, two processes sharing the socket, one that ignores SIGTERM.
+    for (const QString &option : {"4", "6", "fork", "ignore-term"}) {
+        SCOPED_TRACE(option.toStdString());
+        const auto listener = startListenerOfNobody({option});
         ASSERT_TRUE(listener) << "no listener of nobody started";
 
         const HelperRun run = runHelper({QString::number(listener->port)});
@@ -147,9 +113,8 @@ TEST_F(StopPortHelperTest, StopsEveryProcessListeningOnThePort) {
         }
         EXPECT_EQ(run.out.count(u'\n'), listener->pids.size()) << "one line per process";
         EXPECT_TRUE(portIsFree(listener->port));
-        if (c.options.contains(QStringLiteral("ignore-term"))) {
+        if (option == "ignore-term")
             EXPECT_GE(run.milliseconds, 2000) << "SIGKILL came before the 2 s grace period ended";
-        }
     }
 }
 
@@ -157,26 +122,13 @@ TEST_F(StopPortHelperTest, RefusesEverythingButOnePlainPortAndSignalsNothing) {
     const auto listener = startListenerOfNobody({});
     ASSERT_TRUE(listener && !listener->pids.isEmpty());
     const QString port = QString::number(listener->port);
-    const struct {
-        QStringList arguments;
-    } cases[] = {
-        {{}},
-        {{port, port}},
-        {{port, QStringLiteral("--force")}},
-        {{QStringLiteral("+") + port}},
-        {{QStringLiteral(" ") + port}},
-        {{port + QStringLiteral(" ")}},
-        {{QStringLiteral("0") + port}},
-        {{QStringLiteral("-") + port}},
-        {{QStringLiteral("0x") + QString::number(listener->port, 16)}},
-        {{QStringLiteral("2999")}},
-        {{QStringLiteral("10000")}},
-        {{QStringLiteral("80")}},
-        {{QString()}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
-        const HelperRun run = runHelper(c.arguments);
+    const QString hex = "0x" + QString::number(listener->port, 16);
+    const QList<QStringList> cases = {
+        {},           {port, port}, {port, "--force"}, {"+" + port}, {" " + port}, {port + " "}, {"0" + port},
+        {"-" + port}, {hex},        {"2999"},          {"10000"},    {"80"},       {""}};
+    for (const QStringList &arguments : cases) {
+        SCOPED_TRACE(arguments.join(QLatin1Char('|')).toStdString());
+        const HelperRun run = runHelper(arguments);
         EXPECT_EQ(run.status, stopport::refusedInput);
         EXPECT_TRUE(run.out.isEmpty());
     }
