@@ -83,7 +83,7 @@ xsession_cleanup() {
         wait "$pid" 2>/dev/null || true
     done
     for undo in "${XSESSION_UNDO[@]}"; do
-        eval "$undo" || true
+        eval "$undo" >/dev/null 2>&1 || true
     done
     rm -rf "$XSESSION_DIR"
     exit "$status"
