@@ -16,8 +16,9 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format
     # end-to-end and screenshot tooling
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
-    # stopping another user's listener as administrator, and its end-to-end test
-    pkexec polkitd
+    # stopping another user's listener as administrator, and its tests (strace holds the helper
+    # at a chosen point)
+    pkexec polkitd strace
     # tray hosts of the end-to-end tests: a StatusNotifierWatcher in Python over Gio, and a
     # Wayland compositor with Qt's Wayland platform plugin
     python3-gi gir1.2-glib-2.0 weston qt6-wayland

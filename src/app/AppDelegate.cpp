@@ -37,7 +37,7 @@ void AppDelegate::applicationDidFinishLaunching() {
 
 PortStore &AppDelegate::store() {
     if (!m_store) {
-        DefaultServices services = makeDefaultServices();
+        DefaultServices services = makeDefaultServices(m_launchOptions.listingSource);
         m_store =
             std::make_unique<PortStore>(std::move(services.listing), std::move(services.workingDirectoryResolver),
                                         std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/LaunchOptions.h"
+
 #include <memory>
 
 namespace quaystone {
@@ -16,6 +18,6 @@ struct DefaultServices {
     std::unique_ptr<ProcessKilling> processKiller;
 };
 
-DefaultServices makeDefaultServices();
+DefaultServices makeDefaultServices(ListingSource source = ListingSource::kernel);
 
 } // namespace quaystone

@@ -75,6 +75,8 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
             list = true;
         else if (argument == QLatin1String("--json"))
             json = true;
+        else if (argument == QLatin1String("--lsof"))
+            options.listingSource = ListingSource::lsof;
         else if (argument == QLatin1String("--ui-test-host"))
             options.uiTestHostEnabled = true;
         else if (argument == QLatin1String("--ui-test-kill-permission-denied"))
@@ -113,6 +115,7 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
 QString LaunchOptions::helpText() {
     return QStringLiteral(
         "Usage: quaystone [--list [--json] | --stop PORT] [--ui-test-host [--ui-test-kill-permission-denied]]\n"
+        "       quaystone --lsof [--list [--json]]\n"
         "\n"
         "Lists the local processes listening on TCP ports 3000 to 9999 and stops them.\n"
         "Without options, starts in the system tray.\n"
@@ -124,10 +127,13 @@ QString LaunchOptions::helpText() {
         "                (port, pid, user, uid, name, commandLine, workingDirectory,\n"
         "                workingDirectoryDeleted, container {id, name, image}; null where\n"
         "                unknown).\n"
-        "  --stop PORT   Stop every process listening on PORT (3000-9999) as administrator,\n"
-        "                after authentication through polkit, and exit. Needs no display.\n"
+        "  --stop PORT   Stop every process listening on PORT (3000-9999) and exit: your own\n"
+        "                directly, other users' as administrator after authentication\n"
+        "                through polkit. Needs no display.\n"
         "                Exit status: 0 stopped, 1 failed, 3 nothing listens, 4 not\n"
         "                authorized, 5 unavailable, 6 authentication cancelled.\n"
+        "  --lsof        Read the listeners with lsof rather than from the kernel's socket\n"
+        "                table and /proc (lsof is used anyway where those cannot serve).\n"
         "  -h, --help    Print this help and exit.\n"
         "  --version     Print the version and exit.\n"
         "\n"

@@ -11,6 +11,9 @@ namespace quaystone {
 
 enum class UITestScenario { normal, killPermissionDenied };
 
+// Where the listeners are read: the kernel's socket table and /proc, or lsof ("--lsof").
+enum class ListingSource { kernel, lsof };
+
 // What the process does instead of starting the tray app, if anything. These run without a display.
 enum class TerminalCommand { none, help, version, listTable, listJson, stop };
 
@@ -22,6 +25,7 @@ struct LaunchOptions {
     // "--stop PORT" (terminalCommand stop): the argument after it, checked by the stop itself, which
     // stops that port's listeners as administrator from the terminal and opens no window.
     std::optional<QString> stopPort;
+    ListingSource listingSource = ListingSource::kernel;
 
     // The arguments without the program's own path, which comes first. Fails with a message for
     // an unknown option, a stray argument or options that do not go together. Qt's own options

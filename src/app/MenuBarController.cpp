@@ -122,8 +122,10 @@ bool MenuBarController::handleKeyDown(const KeyDownEvent &event) {
     }
     if (!action)
         return false;
-    // Each kill moves the selection on, so a held kill key would stop one process after another.
-    if (*action != PopoverKeyAction::killSelected || !event.isAutoRepeat)
+    // Each kill moves the selection on, so a held kill key, or a second press soon after the
+    // first, would stop one process after another: only a fresh press of a new act kills.
+    if (*action != PopoverKeyAction::killSelected ||
+        (!event.isAutoRepeat && m_store.killActionGate().admit(m_now(), doubleClickInterval())))
         perform(*action);
     return true;
 }
@@ -137,11 +139,9 @@ void MenuBarController::perform(PopoverKeyAction action) {
         m_store.selectNext();
         break;
     case PopoverKeyAction::killSelected:
-        // The selection is read when the task runs, not when the key was pressed.
-        startMainThreadTask([store = &m_store]() -> QCoro::Task<> {
-            if (const auto id = store->selectedEntryID())
-                co_await store->kill(*id);
-        });
+        // The row selected when the key went down, whatever a refresh selects before the task runs.
+        if (const std::optional<PortEntryID> id = m_store.selectedEntryID())
+            startMainThreadTask([store = &m_store, id = *id] { return store->kill(id); });
         break;
     case PopoverKeyAction::refresh:
         refresh();

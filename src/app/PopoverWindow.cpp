@@ -84,10 +84,21 @@ void PopoverWindow::setKeyHandler(KeyHandler handler) {
 bool PopoverWindow::eventFilter(QObject *watched, QEvent *event) {
     // Installed on the application only while the popup is shown, so that keys reach the
     // commands whichever row or button has the focus.
-    if (event->type() != QEvent::KeyPress || !m_keyHandler || !isInThisWindow(watched))
+    const bool press = event->type() == QEvent::KeyPress;
+    if ((!press && event->type() != QEvent::KeyRelease) || !isInThisWindow(watched))
         return false;
     const auto *key = static_cast<QKeyEvent *>(event);
-    return m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), key->isAutoRepeat()});
+    // Not every window system marks the repeats of a held key (X servers without detectable
+    // auto-repeat send no mark Qt can see), so a press of a key that has not been released
+    // since counts as a repeat too.
+    if (!press) {
+        if (!key->isAutoRepeat())
+            m_heldKeys.remove(key->key());
+        return false;
+    }
+    const bool repeated = key->isAutoRepeat() || m_heldKeys.contains(key->key());
+    m_heldKeys.insert(key->key());
+    return m_keyHandler && m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), repeated});
 }
 
 bool PopoverWindow::isInThisWindow(QObject *object) const {
@@ -106,6 +117,8 @@ bool PopoverWindow::event(QEvent *event) {
 }
 
 void PopoverWindow::showEvent(QShowEvent *event) {
+    // A key let go while the popup was closed was never seen going up.
+    m_heldKeys.clear();
     qApp->installEventFilter(this);
     QWidget::showEvent(event);
     qCDebug(lcPopup) << "popup shown";

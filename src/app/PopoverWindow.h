@@ -4,6 +4,7 @@
 #include "app/PopoverPresenting.h"
 #include "app/PopupPlacement.h"
 
+#include <QSet>
 #include <QWidget>
 
 #include <chrono>
@@ -54,6 +55,8 @@ private:
     std::optional<std::chrono::steady_clock::time_point> m_presentedAt;
     bool m_hiding = false;
     KeyHandler m_keyHandler;
+    // Keys seen going down and not yet up.
+    QSet<int> m_heldKeys;
     IconPressHandler m_iconPressHandler;
     DismissalGuard m_dismissalGuard;
 };

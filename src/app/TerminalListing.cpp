@@ -174,8 +174,8 @@ QByteArray TerminalListing::json(const QList<PortEntry> &entries, const UserName
     return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
-int TerminalListing::run(Format format) {
-    DefaultServices services = makeDefaultServices();
+int TerminalListing::run(Format format, ListingSource source) {
+    DefaultServices services = makeDefaultServices(source);
     std::optional<PortListingResult> result;
     QCoro::waitFor(collectInto(result, services));
     if (!result || !*result) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/LaunchOptions.h"
 #include "model/PortListing.h"
 
 #include <QByteArray>
@@ -37,7 +38,7 @@ public:
     // Lists the default range with the app's own services and prints the result: the rows on
     // standard output (exit status 0), or the reason the listing failed on standard error (1).
     // Needs a QCoreApplication.
-    static int run(Format format);
+    static int run(Format format, ListingSource source = ListingSource::kernel);
 };
 
 } // namespace quaystone

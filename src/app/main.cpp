@@ -52,7 +52,8 @@ int runInTerminal(int argc, char **argv, const quaystone::LaunchOptions &options
         // The event loop for the listing's child process; no display is opened.
         QCoreApplication app(argc, argv);
         return TerminalListing::run(command == TerminalCommand::listJson ? TerminalListing::Format::json
-                                                                         : TerminalListing::Format::table);
+                                                                         : TerminalListing::Format::table,
+                                    options.listingSource);
     }
     case TerminalCommand::stop: {
         QCoreApplication app(argc, argv);

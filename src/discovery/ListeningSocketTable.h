@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kernel/ListeningSockets.h"
+
 #include <QByteArrayView>
 #include <QList>
 #include <QStringList>
@@ -9,20 +11,11 @@
 
 namespace quaystone {
 
-// One socket in the listening state as the kernel's table shows it.
-struct ListeningSocket {
-    quint16 port = 0;
-    quint32 uid = 0; // the user that created the socket
-    quint64 inode = 0;
-
-    friend bool operator==(const ListeningSocket &, const ListeningSocket &) = default;
-};
-
-// The kernel's tables of TCP sockets, IPv4 and IPv6. Every user may read them, so they show
-// the listeners of other users that lsof, run by a normal user, cannot see. They are asked for
-// through sock_diag netlink, which walks only the listening sockets; where that is refused the
-// text tables /proc/net/tcp and /proc/net/tcp6 are read instead, which walk every socket slot
-// of the system and cost milliseconds even when nearly empty.
+// The kernel's tables of TCP sockets, IPv4 and IPv6, read by the kernel library, as Qt lists. Every user may read them,
+// so they show the listeners of other users that lsof, run by a normal user, cannot see. They are asked for through
+// sock_diag netlink, which walks only the listening sockets; where that is refused the text tables /proc/net/tcp and
+// /proc/net/tcp6 are read instead, which walk every socket slot of the system and cost milliseconds even when nearly
+// empty.
 class ListeningSocketTable {
 public:
     // The kernel's own tables.

@@ -1,7 +1,7 @@
 #include "ProcessWorkingDirectoryResolver.h"
 
+#include "kernel/ProcStat.h"
 #include "model/DisplayText.h"
-#include "termination/ProcStatStartTimeReader.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -123,11 +123,7 @@ std::optional<QString> readCommandLine(int dir) {
 
 // Field 22 of stat: with the pid, it names one process.
 std::optional<quint64> readStartTime(int dir) {
-    char buffer[1024];
-    const ssize_t length = readAt(dir, "stat", buffer, sizeof buffer);
-    if (length <= 0)
-        return std::nullopt;
-    return ProcStatStartTimeReader::parseStartTime(QByteArrayView(buffer, qsizetype(length)));
+    return kernel::readStartTimeAt(dir);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "model/AdministratorStopping.h"
 #include "model/BackgroundRelease.h"
 #include "model/ContainerStopping.h"
+#include "model/DisplayText.h"
 #include "model/PortListing.h"
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
@@ -193,11 +194,14 @@ QCoro::Task<> PortStore::performRefresh() {
 
     // Suppression is read now, at publishing: a kill may have started during resolution.
     resolved.removeIf([&](const PortEntry &e) {
-        return isSuppressed(e) || isStoppedSince(e, listingStart) || m_freedPorts.value(e.port(), 0) > listingStart;
+        return isSuppressed(e) || isStoppedSince(e, listingStart) ||
+               m_freedPorts.value({e.port(), e.id().ownerUid}, 0) > listingStart;
     });
     // Every later listing begins after these outcomes, so they hide nothing any more.
     m_stoppedProcesses.removeIf([&](const StoppedProcess &p) { return p.outcomeSequence < listingStart; });
     m_freedPorts.removeIf([&](const auto &freed) { return freed.value() < listingStart; });
+    // Before the list is announced: whoever hears of it reads the errors with it.
+    dropRowErrorsOfGoneProcesses(resolved);
     setEntries(std::move(resolved));
     reconcileSelection(previous, m_entries);
     releaseInBackground(std::move(previous));
@@ -286,8 +290,11 @@ QList<PortEntry> PortStore::takeRows(const std::function<bool(const PortEntry &)
     QList<PortEntry> remaining;
     for (const PortEntry &entry : std::as_const(m_entries))
         (taken(entry) ? affected : remaining).append(entry);
+    // The selection goes where a refresh would take it: to the row that takes the stopped one's
+    // place, under the pointer and in view, so that a second press acts on what the user sees.
+    const QList<PortEntry> previous = m_entries;
     setEntries(remaining);
-    reconcileSelection(affected + remaining, m_entries);
+    reconcileSelection(previous, m_entries);
     return affected;
 }
 
@@ -295,12 +302,28 @@ void PortStore::clearRowErrors(const QList<PortEntry> &rows) {
     m_rowErrors.removeIf([&](const RowErrorRecord &r) { return contains(rows, r.id); });
 }
 
+void PortStore::recordRowError(const PortEntry &row, RowError error, const QString &detail) {
+    m_rowErrors.removeIf([&](const RowErrorRecord &r) { return r.id == row.id(); });
+    m_rowErrors.append({row.id(), error, detail, row.startTime()});
+}
+
+void PortStore::dropRowErrorsOfGoneProcesses(const QList<PortEntry> &listed) {
+    if (m_rowErrors.isEmpty())
+        return;
+    QHash<PortEntryID, std::optional<quint64>> startTimes;
+    for (const PortEntry &entry : listed)
+        startTimes.insert(entry.id(), entry.startTime());
+    m_rowErrors.removeIf([&](const RowErrorRecord &r) {
+        const auto listedRow = startTimes.constFind(r.id);
+        return listedRow == startTimes.cend() || *listedRow != r.startTime;
+    });
+}
+
 void PortStore::putBackWithError(const QList<PortEntry> &rows, RowError error, const QString &detail) {
     // Errors are recorded before the rows come back, so the render that the put-back announces
     // already shows them.
-    clearRowErrors(rows);
     for (const PortEntry &entry : rows)
-        m_rowErrors.append({entry.id(), error, detail});
+        recordRowError(entry, error, detail);
     QList<PortEntry> restored = m_entries + rows;
     std::stable_sort(restored.begin(), restored.end(), displayOrderLess);
     setEntries(std::move(restored));
@@ -352,27 +375,36 @@ QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
         co_return;
     m_administratorStopPorts.insert(port);
 
-    AdministratorStopOutcome outcome = AdministratorStopOutcome::unavailable;
-    if (m_administratorStopper)
-        outcome = co_await m_administratorStopper->stop(port);
+    // The helper stops only the processes of the row's user, on the row's port.
+    const qint64 uid = id.ownerUid;
+    AdministratorStopResult result{AdministratorStopOutcome::unavailable, {}};
+    if (m_administratorStopper && uid >= 0 && uid <= 0xFFFFFFFE)
+        result = co_await m_administratorStopper->stop(port, quint32(uid));
     m_administratorStopPorts.remove(port);
 
-    // The helper stopped every listener on the port, so every row of it goes, not only the one asked for.
-    const auto onPort = [port](const PortEntry &e) { return e.port() == port; };
-    if (outcome == AdministratorStopOutcome::stopped || outcome == AdministratorStopOutcome::noListener) {
-        m_rowErrors.removeIf([port](const RowErrorRecord &r) { return r.id.port == port; });
-        m_freedPorts.insert(port, ++m_sequence);
+    const auto isRowOfStop = [port, uid](const PortEntry &e) {
+        return e.port() == port && !e.hasProcess() && e.id().ownerUid == uid;
+    };
+    if (result.outcome == AdministratorStopOutcome::stopped || result.outcome == AdministratorStopOutcome::noListener) {
+        m_rowErrors.removeIf([&](const RowErrorRecord &r) { return r.id.port == port && r.id.ownerUid == uid; });
+        m_freedPorts.insert({port, uid}, ++m_sequence);
         const QList<PortEntry> previous = m_entries;
         QList<PortEntry> remaining = m_entries;
-        remaining.removeIf(onPort);
+        remaining.removeIf(isRowOfStop);
         setEntries(std::move(remaining));
         reconcileSelection(previous, m_entries);
-    } else if (const std::optional<RowError> error = rowErrorFor(outcome)) {
+    } else if (const std::optional<RowError> error = rowErrorFor(result.outcome)) {
+        // What the helper could not stop, as it said: "python3 (pid 812): still running after SIGKILL".
+        QStringList failures;
+        for (const AdministratorStoppedProcess &process : std::as_const(result.processes)) {
+            if (!process.failure.isEmpty())
+                failures.append(
+                    tr("%1 (pid %2): %3")
+                        .arg(displayText(process.name), QString::number(process.pid), displayText(process.failure)));
+        }
         for (const PortEntry &entry : std::as_const(m_entries)) {
-            if (!onPort(entry) || entry.hasProcess())
-                continue;
-            m_rowErrors.removeIf([&](const RowErrorRecord &r) { return r.id == entry.id(); });
-            m_rowErrors.append({entry.id(), *error, {}});
+            if (isRowOfStop(entry))
+                recordRowError(entry, *error, failures.join(QStringLiteral("; ")));
         }
         // Announces the errors; the rows themselves are unchanged.
         setEntries(m_entries);
@@ -407,15 +439,10 @@ QCoro::Task<> PortStore::stopContainer(PortEntry row) {
 // A proxy is never signalled: its container would keep running with its port cut off. The row
 // says so instead, and nothing else changes.
 void PortStore::refuseProxyKill(const PortEntry &row) {
-    const qint32 pid = row.pid();
-    QList<PortEntryID> ids;
     for (const PortEntry &entry : std::as_const(m_entries)) {
-        if (entry.pid() == pid && entry.id().ownerUid == row.id().ownerUid)
-            ids.append(entry.id());
+        if (entry.pid() == row.pid() && entry.id().ownerUid == row.id().ownerUid)
+            recordRowError(entry, RowError::containerProxy);
     }
-    m_rowErrors.removeIf([&](const RowErrorRecord &r) { return ids.contains(r.id); });
-    for (const PortEntryID &id : std::as_const(ids))
-        m_rowErrors.append({id, RowError::containerProxy, {}});
     // The errors are not announced by themselves; this assignment makes the views show them.
     setEntries(m_entries);
 }

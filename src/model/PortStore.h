@@ -1,5 +1,6 @@
 #pragma once
 
+#include "KillActionGate.h"
 #include "PortEntry.h"
 #include "PortListing.h"
 #include "PortRange.h"
@@ -38,6 +39,9 @@ public:
         RowError error;
         // What the error line adds after its fixed text: the engine's word on a refused stop.
         QString detail;
+        // The process it belongs to, with the pid: a new process given the same pid and port
+        // does not inherit it.
+        std::optional<quint64> startTime;
         friend bool operator==(const RowErrorRecord &, const RowErrorRecord &) = default;
     };
 
@@ -88,11 +92,15 @@ public:
     // container's row stops the container through its engine; a container's port proxy is
     // refused with a row error and never signalled.
     QCoro::Task<> kill(PortEntryID id);
-    // For a row of another user's listener: stops everything listening on its port with
-    // administrator rights, records the outcome, then refreshes. The rows stay while the user
+    // For a row of another user's listener: stops the processes of that user listening on its
+    // port with administrator rights, records the outcome, then refreshes. The rows stay while the user
     // authenticates; a second request for a port whose stop runs is ignored.
     QCoro::Task<> stopAsAdministrator(PortEntryID id);
     const QSet<qint64> &portsBeingStoppedAsAdministrator() const { return m_administratorStopPorts; }
+
+    // Shared by every way of asking for a kill (a key, a click on a cross), so that one act stops
+    // one process whichever way it comes.
+    KillActionGate &killActionGate() { return m_killActionGate; }
 
     void selectPrevious();
     void selectNext();
@@ -112,6 +120,9 @@ private:
     // off them; returns them.
     QList<PortEntry> takeRows(const std::function<bool(const PortEntry &)> &taken);
     void clearRowErrors(const QList<PortEntry> &rows);
+    void recordRowError(const PortEntry &row, RowError error, const QString &detail = {});
+    // Drops the errors of processes that a listing no longer shows at their row.
+    void dropRowErrorsOfGoneProcesses(const QList<PortEntry> &listed);
     // Puts taken rows back, in display order, each with the error of their failed stop.
     void putBackWithError(const QList<PortEntry> &rows, RowError error, const QString &detail = {});
     void refuseProxyKill(const PortEntry &row);
@@ -136,9 +147,10 @@ private:
     bool m_pendingRefresh = false;
     QSet<qint32> m_suppressedPIDs;
     QSet<qint64> m_administratorStopPorts;
-    // Ports freed as administrator, each with the sequence number of the outcome: a pass whose
-    // listing began before it may still show the old listeners and must not publish them.
-    QHash<qint64, quint64> m_freedPorts;
+    // Ports freed of one user's listeners as administrator, as (port, uid), each with the sequence
+    // number of the outcome: a pass whose listing began before it may still show the old
+    // listeners and must not publish them.
+    QHash<std::pair<qint64, qint64>, quint64> m_freedPorts;
 
     // Orders the start of each listing and the outcome of each kill.
     quint64 m_sequence = 0;
@@ -158,6 +170,7 @@ private:
     std::optional<PortEntryID> m_selectedEntryID;
     std::optional<ListingError> m_refreshFailure;
     QList<RowErrorRecord> m_rowErrors;
+    KillActionGate m_killActionGate;
 };
 
 } // namespace quaystone

@@ -1,5 +1,7 @@
 #include "termination/PidfdExitWaiter.h"
 
+#include "kernel/Pidfd.h"
+
 #include "termination/ProcessHandle.h"
 
 #include <QCoreApplication>
@@ -15,16 +17,9 @@
 #include <memory>
 #include <utility>
 
-#include <poll.h>
-
 namespace quaystone {
 
 namespace {
-
-bool hasExited(int pidfd) {
-    pollfd entry{pidfd, POLLIN, 0};
-    return ::poll(&entry, 1, 0) > 0 && (entry.revents & (POLLIN | POLLHUP)) != 0;
-}
 
 // The timer and the pidfd's notifier of one wait, and the task they wake. Built outside the
 // coroutine: GCC 12 destroys lambda captures in a coroutine frame twice.
@@ -79,7 +74,7 @@ QCoro::Task<bool> PidfdExitWaiter::waitForExit(const ProcessHandle &process, qui
     const Clock::time_point deadline = Clock::now() + std::chrono::nanoseconds(nanoseconds);
     const auto sources = std::make_unique<WakeSources>(process.pidfd());
     for (;;) {
-        if (process.hasPidfd() && hasExited(process.pidfd()))
+        if (process.hasPidfd() && kernel::pidfdHasExited(process.pidfd()))
             co_return true;
         const Clock::time_point now = Clock::now();
         if (now >= deadline)

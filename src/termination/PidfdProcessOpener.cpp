@@ -1,9 +1,8 @@
 #include "termination/PidfdProcessOpener.h"
 
-#include <cerrno>
+#include "kernel/Pidfd.h"
 
-#include <sys/syscall.h>
-#include <unistd.h>
+#include <cerrno>
 
 namespace quaystone {
 
@@ -11,9 +10,7 @@ ProcessOpenResult PidfdProcessOpener::open(qint32 pid) {
     if (pid <= 0)
         return EINVAL;
     // pidfds are always close-on-exec, so no child of ours inherits one.
-    // Through syscall(2): Debian 12's glibc declares pidfd_open without C linkage (its
-    // <sys/pidfd.h> lacks __BEGIN_DECLS), so C++ cannot link against the wrapper.
-    const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0u));
+    const int pidfd = kernel::pidfdOpen(pid);
     if (pidfd < 0)
         return errno;
     return ProcessHandle(pid, pidfd);

@@ -1,6 +1,7 @@
 #include "PkexecAdministratorStopper.h"
 
 #include "discovery/ProcessCommandRunner.h"
+#include "kernel/StopPort.h"
 #include "model/StopPortHelperProtocol.h"
 
 #include <QFileInfo>
@@ -25,20 +26,33 @@ std::unique_ptr<PkexecAdministratorStopper> PkexecAdministratorStopper::makeDefa
                                                         QStringLiteral(QUAYSTONE_PKEXEC_PATH), helper);
 }
 
-QCoro::Task<AdministratorStopOutcome> PkexecAdministratorStopper::stop(qint64 port) {
+QCoro::Task<AdministratorStopResult> PkexecAdministratorStopper::stop(qint64 port, quint32 uid) {
     if (port < stopport::lowestPort || port > stopport::highestPort)
-        co_return AdministratorStopOutcome::failed;
+        co_return AdministratorStopResult{AdministratorStopOutcome::failed, {}};
     // pkexec reports a missing program with the same status as a refusal, so look first.
     if (!QFileInfo(m_helperPath).isExecutable() || !QFileInfo(m_pkexecPath).isExecutable())
-        co_return AdministratorStopOutcome::unavailable;
+        co_return AdministratorStopResult{AdministratorStopOutcome::unavailable, {}};
     // Built apart from the call: GCC 12 miscompiles a braced list inside a co_await expression.
-    QStringList arguments{m_helperPath, QString::number(port)};
+    QStringList arguments{m_helperPath, QString::number(port), QString::number(uid)};
     // The user may take a while over the password; a dialog left open for longer is given up.
     constexpr std::chrono::minutes authenticationTimeLimit{10};
     const CommandRunResult result = co_await m_runner->run(m_pkexecPath, std::move(arguments), authenticationTimeLimit);
     if (!result)
-        co_return AdministratorStopOutcome::unavailable;
-    co_return outcomeFor(result.value());
+        co_return AdministratorStopResult{AdministratorStopOutcome::unavailable, {}};
+    co_return AdministratorStopResult{outcomeFor(result.value()), processesIn(result.value().standardOutput)};
+}
+
+QList<AdministratorStoppedProcess> PkexecAdministratorStopper::processesIn(const QByteArray &helperOutput) {
+    QList<AdministratorStoppedProcess> processes;
+    for (const QByteArray &line : helperOutput.split('\n')) {
+        if (const auto process = kernel::parseReportLine(std::string_view(line.constData(), size_t(line.size()))))
+            processes.append(fromKernel(*process));
+    }
+    return processes;
+}
+
+AdministratorStoppedProcess PkexecAdministratorStopper::fromKernel(const kernel::StoppedProcess &process) {
+    return {process.pid, QString::fromStdString(process.name), QString::fromStdString(process.failure)};
 }
 
 AdministratorStopOutcome PkexecAdministratorStopper::outcomeFor(const CommandResult &result) {

@@ -14,6 +14,7 @@
 
 #include <QAccessible>
 #include <QGuiApplication>
+#include <QStyleHints>
 #include <QVBoxLayout>
 #include <QWindow>
 
@@ -253,6 +254,11 @@ void PopoverRootView::renderList() {
                     store->setSelectedEntryID(id);
             },
             [store](PortEntryID id) {
+                // The second click of a double click lands on the row that slid into the place
+                // of the first one's.
+                const std::chrono::milliseconds interval(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+                if (!store || !store->killActionGate().admit(KillActionGate::Clock::now(), interval))
+                    return;
                 startMainThreadTask([store, id]() -> QCoro::Task<> {
                     if (store)
                         co_await store->kill(id);

@@ -251,7 +251,7 @@ QString PortRowView::errorText(RowError error, const QString &detail) {
     case RowError::permissionDenied:
         return tr("Permission denied");
     case RowError::couldNotKill:
-        return tr("Could not kill process");
+        return detail.isEmpty() ? tr("Could not kill process") : tr("Could not kill process: %1").arg(detail);
     case RowError::notAuthorized:
         return tr("Not authorized");
     case RowError::administratorStopUnavailable:

@@ -8,8 +8,9 @@ namespace {
 
 const QString program = QStringLiteral("/usr/bin/quaystone");
 
-LaunchOptions options(bool host, UITestScenario scenario, TerminalCommand command = TerminalCommand::none) {
-    return {host, scenario, command, std::nullopt};
+LaunchOptions options(bool host, UITestScenario scenario, TerminalCommand command = TerminalCommand::none,
+                      ListingSource source = ListingSource::kernel) {
+    return {host, scenario, command, std::nullopt, source};
 }
 
 } // namespace
@@ -29,6 +30,8 @@ TEST(LaunchOptions, OptionsAreWholeCaseSensitiveArgumentsInAnyOrder) {
          options(true, killPermissionDenied)},
         {{program, "--list"}, options(false, normal, listTable)},
         {{program, "--json", "--list"}, options(false, normal, listJson)},
+        {{program, "--list", "--lsof"}, options(false, normal, listTable, ListingSource::lsof)},
+        {{program, "--lsof"}, options(false, normal, none, ListingSource::lsof)},
         {{program, "--list", "--json", "--list"}, options(false, normal, listJson)},
         {{program, "--version"}, options(false, normal, version)},
         {{program, "-h"}, options(false, normal, help)},
@@ -83,8 +86,8 @@ TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
 
 TEST(LaunchOptions, HelpNamesEveryOption) {
     const QString help = LaunchOptions::helpText();
-    for (const char *option : {"--list", "--json", "--stop PORT", "--help", "-h,", "--version", "--ui-test-host",
-                               "--ui-test-kill-permission-denied"})
+    for (const char *option : {"--list", "--json", "--lsof", "--stop PORT", "--help", "-h,", "--version",
+                               "--ui-test-host", "--ui-test-kill-permission-denied"})
         EXPECT_TRUE(help.contains(QString::fromUtf8(option))) << option;
 }
 

@@ -98,6 +98,25 @@ TEST(MenuBarControllerKeys, MapsKeysOfTheOpenPopup) {
     }
 }
 
+TEST(MenuBarControllerKeys, OneActStopsTheRowSelectedAtThePress) {
+    Harness h;
+    h.popover->shown = true;
+    h.listing->answer = QList<PortEntry>{PortEntry(10, 3000, "a"), PortEntry(30, 5000, "c")};
+    const KeyDownEvent press{Qt::Key_Delete, "\x7f", Qt::NoModifier};
+    EXPECT_TRUE(h.controller.handleKeyDown(press));
+    h.store.setSelectedEntryID(PortEntryID{30, 5000}); // a refresh publishing before the kill runs
+    drainEvents();
+    EXPECT_EQ(h.killer->pids, QList<qint32>{20});
+    h.now += MenuBarController::doubleClickInterval() / 2;
+    EXPECT_TRUE(h.controller.handleKeyDown(press));
+    drainEvents();
+    EXPECT_EQ(h.killer->pids, QList<qint32>{20}) << "within the double-click interval: the same act";
+    h.now += MenuBarController::doubleClickInterval();
+    h.controller.handleKeyDown(press);
+    drainEvents();
+    EXPECT_EQ(h.killer->pids, (QList<qint32>{20, 30}));
+}
+
 TEST(MenuBarControllerKeys, DeleteWithNothingSelectedIsSwallowedAndDoesNothing) {
     Harness h;
     h.popover->shown = true;

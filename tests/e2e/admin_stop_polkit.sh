@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End to end through a real system bus, polkitd and pkexec: a test user stops root's listener
 # with `quaystone --stop PORT`, allowed by a polkit rule without a password; without the rule
-# the same command is not authorized and the listener lives on. As root; the harness starts what
-# is missing and undoes everything at exit. Usage: admin_stop_polkit.sh QUAYSTONE HELPER POLICY
+# the same command is not authorized and the listener lives on; the user's own listener needs no
+# rule. As root; the harness starts what is missing and undoes everything at exit.
+# Usage: admin_stop_polkit.sh QUAYSTONE HELPER POLICY
 set -uo pipefail
 # shellcheck source=scripts/lib/xsession.sh
 source "$(dirname "$0")/../../scripts/lib/xsession.sh"
@@ -26,7 +27,6 @@ as_user() { setpriv --reuid="$user" --regid="$user" --init-groups env -i PATH=/u
 # (pkcheck asking about itself) gets the answer.
 authorized() { as_user /bin/sh -c 'exec pkcheck --action-id "$0" --process $$' "$action" >/dev/null 2>&1; }
 run_stop() { # STATUS
-    xsession_listen || fail "no listener started"
     as_user QUAYSTONE_STOP_PORT_HELPER="$helper" "$XSESSION_DIR/quaystone" --stop "$XSESSION_PORT" \
         >"$XSESSION_DIR/out.log" 2>"$XSESSION_DIR/err.log"
     local status=$?
@@ -43,19 +43,29 @@ polkit.addRule(function(action, subject) {
 });
 EOF
 xsession_wait_for authorized || fail "polkit never allowed $user"
+xsession_listen || fail "no listener started"
 run_stop 0
-grep -q "Stopped the processes listening on port $XSESSION_PORT" "$XSESSION_DIR/out.log" || fail "no report of the stop"
+grep -qx "Stopped python3 (pid $XSESSION_LISTENER_PID) on port $XSESSION_PORT" "$XSESSION_DIR/out.log" ||
+    fail "no report of the stop"
 gone() { ! kill -0 "$1" 2>/dev/null || [ "$(ps -o stat= -p "$1" | cut -c1)" = Z ]; }
 xsession_wait_for gone "$XSESSION_LISTENER_PID" || fail "root's listener still runs"
 if grep -qi ":$(printf '%04X' "$XSESSION_PORT") .* 0A " /proc/net/tcp /proc/net/tcp6; then
     fail "port $XSESSION_PORT still has a listener"
 fi
 echo "ok: root's listener on port $XSESSION_PORT was stopped by $user through polkit"
+run_stop 3 # nothing listens any more
 
 # 2. Without the rule, no agent can ask for a password: not authorized, and nothing is stopped.
 rm -f "$rule"
 xsession_wait_for eval '! authorized' || fail "polkit still allows $user without the rule"
+xsession_listen || fail "no listener started"
 run_stop 4
 grep -q "Not authorized" "$XSESSION_DIR/err.log" || fail "no 'Not authorized' message"
 kill -0 "$XSESSION_LISTENER_PID" 2>/dev/null || fail "the listener was stopped without authorization"
 echo "ok: without the rule the stop was not authorized and the listener on port $XSESSION_PORT lives"
+
+# 3. The test user's own listener needs no authorization: it is stopped directly.
+xsession_listen as_user || fail "no listener of $user started"
+run_stop 0
+grep -qx "Stopped python3 (pid [0-9]*) on port $XSESSION_PORT" "$XSESSION_DIR/out.log" || fail "no report of the stop"
+echo "ok: $user stopped its own listener on port $XSESSION_PORT without polkit"

@@ -3,8 +3,10 @@
 
   terminal_listing.py listeners BINARY   --list and --list --json against a real listener
   terminal_listing.py failure BINARY LSOF
-                                         --list with lsof replaced, inside a private mount
-                                         namespace, by nothing and by a file that may not be run
+                                         --list --lsof with lsof replaced, inside a private mount
+                                         namespace, by nothing and by a file that may not be run;
+                                         --list without lsof, as a normal user, with /proc as it
+                                         is (the kernel answers) and with hidepid (lsof must)
   terminal_listing.py usage BINARY       --help, --version and wrong command lines
 
 Exits 77 (skipped) when a step cannot run here, saying why.
@@ -106,10 +108,15 @@ def check_failure(binary, lsof):
         os.chmod(not_executable, 0o644)
         # The bind mounts live only in the namespace that unshare makes; the shell execs the binary
         # there, after mount has run, since the mount may hide the folder mount itself lives in.
-        cases = [("missing", empty, lsof_dir, f"lsof was not found at {lsof}. Install the lsof package."),
-                 ("not executable", not_executable, lsof, f"lsof at {lsof} cannot be run. Reinstall the lsof package.")]
-        for label, source, target, expected in cases:
-            result = run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && exec "$3" --list', "sh",
+        nobody = "exec setpriv --reuid=65534 --regid=65534 --clear-groups "
+        missing = f"lsof was not found at {lsof}. Install the lsof package."
+        cannot = f"lsof at {lsof} cannot be run. Reinstall the lsof package."
+        cases = [("missing", empty, lsof_dir, 'exec "$3" --list --lsof', missing),
+                 ("not executable", not_executable, lsof, 'exec "$3" --list --lsof', cannot),
+                 ("not executable, /proc with hidepid", not_executable, lsof,
+                  'mount -t proc -o hidepid=invisible proc /proc && ' + nobody + '"$3" --list', cannot)]
+        for label, source, target, command, expected in cases:
+            result = run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && ' + command, "sh",
                           source, target, binary])
             reason = result.stderr.strip()
             print(f"terminal_listing: lsof {label}: exit {result.returncode}, stderr {reason!r}")
@@ -121,6 +128,11 @@ def check_failure(binary, lsof):
                 fail(f"lsof {label}: printed a list anyway:\n{result.stdout}")
             if reason != "quaystone: " + expected:
                 fail(f"lsof {label}: the reason is {reason!r}, expected {expected!r}")
+        # Without hidepid the kernel answers; lsof is not needed.
+        result = run(["unshare", "-m", "sh", "-c", 'mount --bind "$1" "$2" && ' + nobody + '"$3" --list', "sh",
+                      not_executable, lsof, binary])
+        if result.returncode != 0 or not result.stdout.startswith("PORT"):
+            fail(f"--list without lsof: exit {result.returncode}, stderr {result.stderr!r}")
         # Nothing leaked out of the namespaces.
         if not os.access(lsof, os.X_OK):
             fail(f"{lsof} is no longer executable outside the namespace")

@@ -237,6 +237,20 @@ TEST_F(KillTest, ErrorsAreInPlaceWhenTheRowsComeBack) {
     EXPECT_TRUE(errorShownWithRows);
 }
 
+TEST_F(KillTest, ARowErrorGoesWithItsProcess) {
+    const QList<PortEntry> rows{entry(10, 3001), entry(20, 3003), entry(10, 3005)};
+    m_resolver->startTimes.insert(10, 111);
+    refreshWith(rows);
+    auto task = store().kill(PortEntryID{10, 3001});
+    m_killer->pending.complete(ProcessKillOutcome::permissionDenied);
+    refreshWith(rows);
+    EXPECT_EQ(store().rowError(PortEntryID{10, 3001}), RowError::permissionDenied) << "the same process keeps it";
+    // The process ends and a new one is given its pid on the same ports.
+    m_resolver->startTimes.insert(10, 222);
+    refreshWith(rows);
+    EXPECT_TRUE(store().rowErrors().isEmpty());
+}
+
 TEST_F(KillTest, AnUnlistedIdChangesNothingAndStartsNoRefresh) {
     QSignalSpy changes(&store(), &PortStore::changed);
     auto task = store().kill(PortEntryID{10, 4000});
@@ -312,7 +326,7 @@ TEST_F(KillTest, AStoppedProcessStaysHiddenFromListingsThatBeganBeforeTheOutcome
     }
 }
 
-TEST_F(PortStoreTest, AKillMovesTheSelectionToTheFirstRemainingRow) {
+TEST_F(PortStoreTest, AKillMovesTheSelectionToTheRowThatTookItsPlace) {
     const PortEntry a = entry(1, 3001), b = entry(2, 3002), c = entry(3, 3003), d = entry(4, 3004);
     const struct {
         const char *name;
@@ -320,8 +334,8 @@ TEST_F(PortStoreTest, AKillMovesTheSelectionToTheFirstRemainingRow) {
         std::optional<PortEntryID> expected;
     } cases[] = {
         {"first row", a, a, b.id()},
-        {"middle row", b, b, a.id()},
-        {"last row", d, d, a.id()},
+        {"middle row", b, b, c.id()},
+        {"last row", d, d, c.id()},
         {"another row than the selected one", c, b, c.id()},
     };
     for (const auto &k : cases) {

@@ -95,17 +95,20 @@ public:
 // `outcome` at once.
 class FakeAdministratorStopper : public AdministratorStopping {
 public:
-    QCoro::Task<AdministratorStopOutcome> stop(qint64 port) override {
+    QCoro::Task<AdministratorStopResult> stop(qint64 port, quint32 uid) override {
         ports.append(port);
+        uids.append(uid);
         if (held)
-            co_return co_await pending.next();
-        co_return AdministratorStopOutcome(outcome);
+            co_return AdministratorStopResult{co_await pending.next(), processes};
+        co_return AdministratorStopResult{outcome, processes};
     }
 
     bool held = true;
     AdministratorStopOutcome outcome = AdministratorStopOutcome::stopped;
     PendingCalls<AdministratorStopOutcome> pending;
     QList<qint64> ports;
+    QList<quint32> uids;
+    QList<AdministratorStoppedProcess> processes; // what every stop reports
 };
 
 // Handles on the fakes of a store built by storeOverFakes, for the test to steer.

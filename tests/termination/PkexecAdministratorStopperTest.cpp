@@ -67,14 +67,23 @@ TEST(PkexecAdministratorStopper, ExitStatusesMapOntoOutcomes) {
     }
 }
 
-TEST(PkexecAdministratorStopper, RunsPkexecWithTheHelperAndThePortOnly) {
+TEST(PkexecAdministratorStopper, RunsPkexecWithTheHelperThePortAndTheUidOnlyAndReadsWhatItStopped) {
     QList<Call> calls;
-    PkexecAdministratorStopper stopper(std::make_unique<FakeRunner>(exited(0), calls), anExecutable(),
+    CommandResult answer = exited(5);
+    answer.standardOutput = "stopped 812 postgres\nnot stopped 813 a\\x3a b\\x1b\\xd0\\xb6: permission denied\n"
+                            "stopped x y\nnot stopped 9 name\nstopped 12345678901 z\nstopped 7 \n";
+    PkexecAdministratorStopper stopper(std::make_unique<FakeRunner>(answer, calls), anExecutable(),
                                        QStringLiteral("/bin/true"));
-    EXPECT_EQ(awaitTask(stopper.stop(5000)), AdministratorStopOutcome::stopped);
+    const AdministratorStopResult result = awaitTask(stopper.stop(5000, 65534));
+    EXPECT_EQ(result.outcome, AdministratorStopOutcome::failed);
+    EXPECT_EQ(result.processes, (QList<AdministratorStoppedProcess>{
+                                    {812, QStringLiteral("postgres"), {}},
+                                    {813, QStringLiteral("a: b\x1b\u0436"), QStringLiteral("permission denied")},
+                                    {7, {}, {}}}));
     ASSERT_EQ(calls.size(), 1);
     EXPECT_EQ(calls[0].program, anExecutable());
-    EXPECT_EQ(calls[0].arguments, QStringList({QStringLiteral("/bin/true"), QStringLiteral("5000")}));
+    EXPECT_EQ(calls[0].arguments,
+              QStringList({QStringLiteral("/bin/true"), QStringLiteral("5000"), QStringLiteral("65534")}));
 }
 
 TEST(PkexecAdministratorStopper, WhatIsMissingOrOutOfRangeRunsNothing) {
@@ -100,7 +109,7 @@ TEST(PkexecAdministratorStopper, WhatIsMissingOrOutOfRangeRunsNothing) {
         SCOPED_TRACE(c.what);
         QList<Call> calls;
         PkexecAdministratorStopper stopper(std::make_unique<FakeRunner>(c.answer, calls), c.pkexec, c.helper);
-        EXPECT_EQ(awaitTask(stopper.stop(c.port)), c.expected);
+        EXPECT_EQ(awaitTask(stopper.stop(c.port, 0)).outcome, c.expected);
         EXPECT_EQ(calls.size(), c.runs);
     }
 }

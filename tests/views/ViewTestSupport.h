@@ -8,7 +8,10 @@
 #include "views/PortRowView.h"
 #include "views/TextLabel.h"
 
+#include <QGuiApplication>
 #include <QLayout>
+#include <QStyleHints>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,10 +55,21 @@ inline QStringList textsOf(QWidget *widget) {
     return texts;
 }
 
+// A tooltip's text as Qt shows it: as rich text whenever it might be some.
+inline QString shownToolTip(QWidget *widget) {
+    QTextDocument shown;
+    shown.setHtml(widget->toolTip());
+    return Qt::mightBeRichText(widget->toolTip()) ? shown.toPlainText() : widget->toolTip();
+}
+
 // A store over the shared fakes (kills and stops as administrator answer at once), and the popover's root view over it.
 class PopoverViewTest : public ::testing::Test {
 public:
-    PopoverViewTest() { reset(); }
+    PopoverViewTest() {
+        // Tests click faster than any hand: their kills would pass for one double click.
+        QGuiApplication::styleHints()->setMouseDoubleClickInterval(0);
+        reset();
+    }
     ~PopoverViewTest() override { drainEvents(); }
 
     void reset(PortStore::Clock clock = PortStore::systemNow) {
