@@ -216,3 +216,14 @@ def run_check(recorder, check, run_class=Run):
     finally:
         run.close()
         recorder.events.clear()
+
+
+if __name__ == "__main__":
+    # atspi.py center APP ROLE NAME: prints the centre of that element of the application so
+    # named, on the screen; fails while there is none.
+    app = next((a for a in children(pyatspi.Registry.getDesktop(0)) if role_and_name(a)[1] == sys.argv[2]), None)
+    element = find(app, sys.argv[3], sys.argv[4]) if app else None
+    if element is None:
+        sys.exit(1)
+    box = element.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    print(box.x + box.width // 2, box.y + box.height // 2)

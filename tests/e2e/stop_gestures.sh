@@ -53,25 +53,7 @@ env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME="$XSE
 xsession_track $!
 
 # The centre of the cross of the row on PORT, on the screen.
-cross_of() { # PORT
-    "$XSESSION_PYTHON" - "$1" 2>/dev/null <<'EOF'
-import sys, pyatspi
-name = "Kill python3 on port " + sys.argv[1]
-def find(acc):
-    try:
-        if acc.getRoleName() == "push button" and acc.name == name:
-            return acc
-        return next((found for child in acc if child and (found := find(child))), None)
-    except Exception:  # an element that went away while it was read
-        return None
-for app in pyatspi.Registry.getDesktop(0):
-    if app and app.name == "Quaystone" and (cross := find(app)):
-        box = cross.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        print(box.x + box.width // 2, box.y + box.height // 2)
-        sys.exit(0)
-sys.exit(1)
-EOF
-}
+cross_of() { "$XSESSION_PYTHON" "$XSESSION_LIB/atspi.py" center Quaystone "push button" "Kill python3 on port $1" 2>/dev/null; }
 expect_stops() { # WHAT STOPPED-PORTS...
     local what=$1
     shift
