@@ -22,7 +22,7 @@ faults() {
 ^test_port_store$ src/model/PortStore.cpp s/    m_suppressedPIDs.insert(pid);//
 ^test_port_store$ src/model/PortStore.cpp s/p.startTime == entry.startTime())/true)/
 ^test_port_store$ src/model/PortStore.cpp s/read.insert(entry.pid(), details);//
-^test_port_store$ src/model/PortStore.cpp s/if (!m_entries.at(index).hasProcess()) {/if (false) {/
+^test_port_store(_administrator_stop)?$ src/model/PortStore.cpp s/if (!m_entries.at(index).hasProcess()) {/if (false) {/
 ^test_port_store_administrator_stop$ src/model/PortStore.cpp s/m_freedPorts.insert({port, uid}, ++m_sequence);//
 ^test_port_store_administrator_stop$ src/model/PortStore.cpp s/!e.hasProcess() \&\& e.id().ownerUid == uid;/!e.hasProcess();/
 ^test_container_store$ src/model/PortStore.cpp s/recordRowError(entry, RowError::containerProxy);/recordRowError(entry, RowError::couldNotKill);/
