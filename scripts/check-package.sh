@@ -4,9 +4,10 @@
 #   scripts/check-package.sh BUILD_DIR            validate the desktop entry, the AppStream metainfo
 #                                                 and the man page; the man page and --help name the
 #                                                 same options
-#   scripts/check-package.sh BUILD_DIR --install  also build the .deb with cpack, install it with
-#                                                 apt-get (as root or through sudo) and run the
-#                                                 installed binary's --list from its installed path
+#   scripts/check-package.sh BUILD_DIR --install  also build the .deb (scripts/build-package.sh), run
+#                                                 lintian on it, and install and check it in a clean
+#                                                 Debian 12 root (scripts/check-package-root.sh, as
+#                                                 root)
 #
 # BUILD_DIR is a configured and built tree. Exits 77 when a validator is not installed.
 set -euo pipefail
@@ -67,22 +68,18 @@ echo "check-package: the man page documents $(wc -w <<<"$options") options, as -
 [ "$install" = "--install" ] || exit 0
 
 echo "== Debian package"
-rm -f "$build_dir"/quaystone_*.deb
-(cd "$build_dir" && cpack)
-deb=$(ls "$build_dir"/quaystone_*_amd64.deb)
+deb=$(scripts/build-package.sh "${QUAYSTONE_PACKAGE_BUILD_DIR:-build-package}")
 dpkg-deb -f "$deb" Depends | grep -qw lsof || fail "the package does not depend on lsof"
-
-if [ "$(id -u)" -eq 0 ]; then as_root=(); else as_root=(sudo); fi
-(cd "$build_dir" && DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "./$(basename "$deb")")
-
-installed=$(dpkg -L quaystone | grep -E '/bin/quaystone$') || fail "the package installed no binary"
+contents=$(dpkg-deb -c "$deb")
 for file in applications/io.github.quaystone.Quaystone.desktop metainfo/io.github.quaystone.Quaystone.metainfo.xml \
     icons/hicolor/scalable/apps/quaystone.svg icons/hicolor/48x48/apps/quaystone.png \
-    icons/hicolor/symbolic/apps/quaystone-symbolic.svg man/man1/quaystone.1.gz; do
-    dpkg -L quaystone | grep -qx "/usr/share/$file" || fail "the package does not install /usr/share/$file"
+    icons/hicolor/symbolic/apps/quaystone-symbolic.svg man/man1/quaystone.1.gz \
+    dbus-1/services/io.github.quaystone.Quaystone.service; do
+    grep -q " \./usr/share/$file$" <<<"$contents" || fail "the package does not install /usr/share/$file"
 done
-echo "== $installed --list"
-env -u DISPLAY -u WAYLAND_DISPLAY "$installed" --list || fail "$installed --list failed"
-env -u DISPLAY -u WAYLAND_DISPLAY "$installed" --list --json | python3 -m json.tool >/dev/null ||
-    fail "$installed --list --json printed no valid JSON"
+
+echo "== lintian"
+lintian --pedantic --display-info --fail-on error,warning "$deb" || fail "lintian: see above"
+
+scripts/check-package-root.sh "$deb"
 echo "check-package: ok"

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that Quaystone needs to build, run and test.
+# Installs the Debian 12 packages that Quaystone needs.
+#
+#   scripts/install-deps.sh run    building the app and its package, and running it
+#   scripts/install-deps.sh test   the same, and what the tests, benchmarks, fuzzing and the
+#                                  package checks need on top
+#
 # Idempotent: packages already present are left alone. Works as root, or through sudo.
 set -euo pipefail
 
-packages=(
-    # build
-    build-essential cmake ninja-build pkg-config
+run_packages=(
+    # build, and dpkg-buildflags and dpkg-shlibdeps for the package
+    build-essential cmake ninja-build pkg-config dpkg-dev
     # toolkit and coroutines
     qt6-base-dev qt6-qpa-plugins libqt6svg6 qcoro-qt6-dev
-    # the listing tool the app runs
+    # the listing tool the app runs (its path is fixed when the project is configured)
     lsof
     # HTTP over the container engine's Unix socket
     libcurl4-openssl-dev
+    # the app's own watch for an XEmbed tray (xcb)
+    libxcb1-dev
+)
+test_packages=(
     # tests, benchmarks, fuzzing, and the formatting check
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format
     # end-to-end and screenshot tooling
@@ -22,24 +31,25 @@ packages=(
     # tray hosts of the end-to-end tests: a StatusNotifierWatcher in Python over Gio, and a
     # Wayland compositor with Qt's Wayland platform plugin
     python3-gi gir1.2-glib-2.0 weston qt6-wayland
-    # the app's own watch for an XEmbed tray (xcb)
-    libxcb1-dev
     # fonts so that text renders in screenshots and under Xvfb
     fonts-dejavu-core
-    # the package: validators for the desktop entry, metainfo and man page; dpkg-shlibdeps for cpack
-    desktop-file-utils appstream man-db dpkg-dev
+    # the package checks: validators for the desktop entry, metainfo and man page, lintian, and
+    # a clean Debian root to install the package into
+    desktop-file-utils appstream man-db lintian mmdebstrap
     # a real container engine for the container tests, and the one program of their image
     docker.io busybox-static
+    # a real systemd for the service tests, booted in a container; the user manager's session bus
+    systemd-container dbus-user-session
 )
 
-if [ "$(id -u)" -eq 0 ]; then
-    as_root=()
-elif command -v sudo >/dev/null 2>&1; then
-    as_root=(sudo)
-else
-    echo "install-deps: run as root or install sudo" >&2
-    exit 1
-fi
+case ${1:-} in
+run) packages=("${run_packages[@]}") ;;
+test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+*)
+    echo "usage: install-deps.sh run|test" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -53,6 +63,16 @@ if [ ${#missing[@]} -eq 0 ]; then
     exit 0
 fi
 
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1 && sudo -v; then
+    as_root=(sudo)
+else
+    echo "install-deps: installing packages needs root, and sudo is not available; as root, run:" >&2
+    echo "  su -c '$(realpath "$0") $1'" >&2
+    exit 1
+fi
+
 echo "install-deps: installing ${missing[*]}"
 "${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -46,6 +46,8 @@ serve() { # name port folder
 serve node 3000 "$projects/storefront"
 serve vite 5173 "$projects/dashboard/web"
 serve uvicorn 8080 "$projects/billing-api"
+# Longer than the 15 bytes the kernel keeps of a name: shown whole.
+serve storybook-dev-server 6006 "$projects/design-system"
 
 # Drawn at twice the size, for screens with high pixel density.
 scale=2

@@ -163,12 +163,18 @@ xsession_start_tray_app() { # BINARY [VARIABLE=VALUE...]
 }
 
 # Starts the app in normal mode on the caller's session bus, where it may find a
-# StatusNotifierItem host, with its tray and popup debug output on; otherwise as above.
-xsession_start_app_on_bus() { # BINARY [VARIABLE=VALUE...]
-    local binary=$1
+# StatusNotifierItem host, with its tray and popup debug output on and the app's options after
+# "--"; otherwise as above.
+xsession_start_app_on_bus() { # BINARY [VARIABLE=VALUE...] [-- OPTION...]
+    local binary=$1 variables=()
     shift
-    env QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='quaystone.*.debug=true' XDG_CONFIG_HOME="$XSESSION_DIR/config" "$@" \
-        "$binary" >"$XSESSION_DIR/app.log" 2>&1 &
+    while (($#)) && [ "$1" != -- ]; do
+        variables+=("$1")
+        shift
+    done
+    (($#)) && shift
+    env QT_QPA_PLATFORM=xcb QT_LOGGING_RULES='quaystone.*.debug=true' XDG_CONFIG_HOME="$XSESSION_DIR/config" \
+        "${variables[@]}" "$binary" "$@" >"$XSESSION_DIR/app.log" 2>&1 &
     XSESSION_APP_PID=$!
     xsession_track "$XSESSION_APP_PID"
 }

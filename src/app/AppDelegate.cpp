@@ -4,6 +4,7 @@
 #include "app/DefaultServices.h"
 #include "app/MenuBarController.h"
 #include "app/PopoverWindow.h"
+#include "app/PortsWindow.h"
 #include "app/SystemTrayStatusItem.h"
 #include "discovery/DockerContainerStopper.h"
 #include "model/PortListing.h"
@@ -11,6 +12,7 @@
 #include "model/ProcessKilling.h"
 #include "model/WorkingDirectoryResolving.h"
 #include "termination/PkexecAdministratorStopper.h"
+#include "termination/SystemdServiceStopper.h"
 #include "uitest/UITestHostSceneRoot.h"
 
 #include <QApplication>
@@ -33,6 +35,26 @@ void AppDelegate::applicationDidFinishLaunching() {
     // The app lives in the tray; hiding the popup must not end it.
     QApplication::setQuitOnLastWindowClosed(false);
     menuBarController().configure();
+    switch (m_launchOptions.startMode) {
+    case StartMode::interactive:
+        menuBarController().showWindowUnlessIconShows();
+        break;
+    case StartMode::toggle:
+        menuBarController().activate();
+        break;
+    case StartMode::background:
+        break;
+    }
+}
+
+void AppDelegate::activate() {
+    if (!m_launchOptions.uiTestHostEnabled)
+        menuBarController().activate();
+}
+
+void AppDelegate::toggle() {
+    if (!m_launchOptions.uiTestHostEnabled)
+        menuBarController().toggle();
 }
 
 PortStore &AppDelegate::store() {
@@ -43,6 +65,7 @@ PortStore &AppDelegate::store() {
                                         std::move(services.processKiller), PortRange{3000, 9999}, PortStore::systemNow);
         m_store->setAdministratorStopper(PkexecAdministratorStopper::makeDefault());
         m_store->setContainerStopper(std::make_unique<DockerContainerStopper>());
+        m_store->setServiceStopper(std::make_unique<SystemdServiceStopper>());
     }
     return *m_store;
 }
@@ -53,6 +76,11 @@ MenuBarController &AppDelegate::menuBarController() {
         auto popover = std::make_unique<PopoverWindow>(store(), [item = statusItem.get()] { return item->anchor(); });
         m_menuBarController = std::make_unique<MenuBarController>(AppConfig::shared(), store(), std::move(popover),
                                                                   std::move(statusItem));
+        m_menuBarController->setWindowFactory([this]() -> std::unique_ptr<PopoverPresenting> {
+            auto window = std::make_unique<PortsWindow>(store());
+            window->install(*m_menuBarController, AppConfig::shared());
+            return window;
+        });
     }
     return *m_menuBarController;
 }

@@ -22,8 +22,12 @@ public:
     explicit AppDelegate(LaunchOptions launchOptions, QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    // Called once the application object exists. Starts no refresh.
+    // Called once the application object exists. Starts no refresh; as its start mode asks, shows
+    // the ports where no tray shows the icon.
     void applicationDidFinishLaunching();
+    // A later launch's requests, and the desktop's global shortcut (toggle).
+    void activate();
+    void toggle();
 
     // Built on first use, then kept.
     PortStore &store();

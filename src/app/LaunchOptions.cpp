@@ -77,7 +77,12 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
             json = true;
         else if (argument == QLatin1String("--lsof"))
             options.listingSource = ListingSource::lsof;
-        else if (argument == QLatin1String("--ui-test-host"))
+        else if (argument == QLatin1String("--background") || argument == QLatin1String("--toggle")) {
+            const StartMode mode = argument == QLatin1String("--toggle") ? StartMode::toggle : StartMode::background;
+            if (options.startMode != StartMode::interactive && options.startMode != mode)
+                return QStringLiteral("--background and --toggle cannot be combined");
+            options.startMode = mode;
+        } else if (argument == QLatin1String("--ui-test-host"))
             options.uiTestHostEnabled = true;
         else if (argument == QLatin1String("--ui-test-kill-permission-denied"))
             options.uiTestScenario = UITestScenario::killPermissionDenied;
@@ -103,8 +108,10 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
         return QStringLiteral("--json goes with --list");
     if (list && options.uiTestHostEnabled)
         return QStringLiteral("--list and --ui-test-host cannot be combined");
-    if (options.stopPort && (list || options.uiTestHostEnabled))
+    if (options.stopPort && (list || options.uiTestHostEnabled || options.startMode != StartMode::interactive))
         return QStringLiteral("--stop goes alone");
+    if (options.startMode != StartMode::interactive && (list || options.uiTestHostEnabled))
+        return QStringLiteral("--background and --toggle go with the tray app only");
     if (options.stopPort)
         options.terminalCommand = TerminalCommand::stop;
     if (list)
@@ -114,13 +121,21 @@ Result<LaunchOptions, QString> LaunchOptions::parse(const QStringList &arguments
 
 QString LaunchOptions::helpText() {
     return QStringLiteral(
-        "Usage: quaystone [--list [--json] | --stop PORT] [--ui-test-host [--ui-test-kill-permission-denied]]\n"
+        "Usage: quaystone [--background | --toggle | --list [--json] | --stop PORT | --help | --version]\n"
         "       quaystone --lsof [--list [--json]]\n"
+        "       quaystone --ui-test-host [--ui-test-kill-permission-denied]\n"
         "\n"
         "Lists the local processes listening on TCP ports 3000 to 9999 and stops them.\n"
-        "Without options, starts in the system tray.\n"
+        "Without options, starts in the system tray, or shows the ports in a window where\n"
+        "there is no tray. One instance runs per session: a later start shows the running\n"
+        "one's ports and exits.\n"
         "\n"
         "Options:\n"
+        "  --background  Start showing nothing until asked (the autostart entry and the\n"
+        "                D-Bus activation use it).\n"
+        "  --toggle      Open or close the running instance's ports (its popup, or its\n"
+        "                window where there is no tray); starts it if none runs. Meant\n"
+        "                for a keyboard shortcut.\n"
         "  --list        Print the listeners as a table (PORT, PID, USER, NAME, DIRECTORY)\n"
         "                and exit. Needs no display.\n"
         "  --json        With --list, print a JSON array instead, one object per listener\n"
@@ -148,7 +163,8 @@ QString LaunchOptions::helpText() {
         "passed to Qt.\n"
         "\n"
         "Exit status: 0 on success; 1 when the listeners could not be listed (the reason is\n"
-        "printed on standard error) or the tray app cannot start; 2 for a wrong command line.\n");
+        "printed on standard error), the tray app cannot start or the running one does not\n"
+        "answer; 2 for a wrong command line.\n");
 }
 
 QString LaunchOptions::versionText() {

@@ -17,6 +17,11 @@ enum class ListingSource { kernel, lsof };
 // What the process does instead of starting the tray app, if anything. These run without a display.
 enum class TerminalCommand { none, help, version, listTable, listJson, stop };
 
+// How a start of the desktop app shows itself: as a launch from the app menu (the ports when no
+// tray shows the icon), as the autostart entry's start (nothing until asked), or as a keyboard
+// shortcut's toggle. Where the app already runs, the first and last ask that instance instead.
+enum class StartMode { interactive, background, toggle };
+
 // The parsed command line. Options are whole, case-sensitive arguments in any order.
 struct LaunchOptions {
     bool uiTestHostEnabled = false;
@@ -26,6 +31,7 @@ struct LaunchOptions {
     // stops that port's listeners as administrator from the terminal and opens no window.
     std::optional<QString> stopPort;
     ListingSource listingSource = ListingSource::kernel;
+    StartMode startMode = StartMode::interactive;
 
     // The arguments without the program's own path, which comes first. Fails with a message for
     // an unknown option, a stray argument or options that do not go together. Qt's own options

@@ -25,6 +25,21 @@ MenuBarController::MenuBarController(AppConfig &appConfig, PortStore &store, std
 
 MenuBarController::~MenuBarController() = default;
 
+void MenuBarController::setWindowFactory(WindowFactory factory) {
+    m_windowFactory = std::move(factory);
+}
+
+PopoverPresenting &MenuBarController::window() {
+    if (!m_window) {
+        m_window = m_windowFactory();
+        m_window->setKeyHandler([controller = QPointer<MenuBarController>(this)](const KeyDownEvent &event) {
+            return controller && controller->m_window->isShown() &&
+                   controller->handleKeyIn(*controller->m_window, event);
+        });
+    }
+    return *m_window;
+}
+
 void MenuBarController::configure() {
     m_menu->install(*this);
     configureContextMenu();
@@ -45,6 +60,49 @@ void MenuBarController::installKeyEventMonitor() {
     m_popover->setKeyHandler([controller = QPointer<MenuBarController>(this)](const KeyDownEvent &event) {
         return controller && controller->handleKeyEvent(event);
     });
+}
+
+void MenuBarController::activate() {
+    m_menu->whenTrayKnown([controller = QPointer<MenuBarController>(this)] {
+        if (controller)
+            controller->showPortsNow();
+    });
+}
+
+void MenuBarController::toggle() {
+    m_menu->whenTrayKnown([controller = QPointer<MenuBarController>(this)] {
+        if (!controller)
+            return;
+        if (controller->m_popover->isShown())
+            controller->m_popover->dismiss();
+        else if (controller->m_window && controller->m_window->isShown())
+            controller->m_window->dismiss();
+        else
+            controller->showPortsNow();
+    });
+}
+
+void MenuBarController::showWindowUnlessIconShows() {
+    m_menu->whenTrayKnown([controller = QPointer<MenuBarController>(this)] {
+        if (controller && !controller->m_menu->hasIcon())
+            controller->presentWindow();
+    });
+}
+
+void MenuBarController::showPortsNow() {
+    if (m_menu->hasIcon() || !m_windowFactory)
+        showPorts();
+    else
+        presentWindow();
+}
+
+void MenuBarController::presentWindow() {
+    if (!m_windowFactory)
+        return;
+    // Opening refreshes the list, as the popup's opening does; raising an open window does not.
+    if (!window().isShown())
+        refresh();
+    window().present();
 }
 
 void MenuBarController::handleStatusItemClick(TrayActivation activation, Qt::KeyboardModifiers modifiers) {
@@ -113,6 +171,10 @@ bool MenuBarController::handleKeyEvent(const KeyDownEvent &event) {
 }
 
 bool MenuBarController::handleKeyDown(const KeyDownEvent &event) {
+    return handleKeyIn(*m_popover, event);
+}
+
+bool MenuBarController::handleKeyIn(PopoverPresenting &shown, const KeyDownEvent &event) {
     std::optional<PopoverKeyAction> action = actionForKeyCode(event.key);
     if (!action) {
         const QString characters = charactersIgnoringModifiers(event.key, event.text);
@@ -124,8 +186,10 @@ bool MenuBarController::handleKeyDown(const KeyDownEvent &event) {
         return false;
     // Each kill moves the selection on, so a held kill key, or a second press soon after the
     // first, would stop one process after another: only a fresh press of a new act kills.
-    if (*action != PopoverKeyAction::killSelected ||
-        (!event.isAutoRepeat && m_store.killActionGate().admit(m_now(), doubleClickInterval())))
+    if (*action == PopoverKeyAction::closePopover)
+        shown.dismiss();
+    else if (*action != PopoverKeyAction::killSelected ||
+             (!event.isAutoRepeat && m_store.killActionGate().admit(m_now(), doubleClickInterval())))
         perform(*action);
     return true;
 }
@@ -137,6 +201,15 @@ void MenuBarController::perform(PopoverKeyAction action) {
         break;
     case PopoverKeyAction::selectNext:
         m_store.selectNext();
+        break;
+    case PopoverKeyAction::selectFirst:
+    case PopoverKeyAction::selectLast:
+        m_store.moveSelection(
+            int(action == PopoverKeyAction::selectLast ? m_store.entries().size() : -m_store.entries().size()));
+        break;
+    case PopoverKeyAction::selectPageUp:
+    case PopoverKeyAction::selectPageDown:
+        m_store.moveSelection(m_popover->pageStep(action == PopoverKeyAction::selectPageDown ? 1 : -1));
         break;
     case PopoverKeyAction::killSelected:
         // The row selected when the key went down, whatever a refresh selects before the task runs.
@@ -158,6 +231,14 @@ std::optional<PopoverKeyAction> MenuBarController::actionForKeyCode(int qtKey) {
         return PopoverKeyAction::selectPrevious;
     case Qt::Key_Down:
         return PopoverKeyAction::selectNext;
+    case Qt::Key_Home:
+        return PopoverKeyAction::selectFirst;
+    case Qt::Key_End:
+        return PopoverKeyAction::selectLast;
+    case Qt::Key_PageUp:
+        return PopoverKeyAction::selectPageUp;
+    case Qt::Key_PageDown:
+        return PopoverKeyAction::selectPageDown;
     case Qt::Key_Backspace:
     case Qt::Key_Delete:
         return PopoverKeyAction::killSelected;

@@ -33,8 +33,23 @@ public:
                       std::unique_ptr<MenuPresenting> menu, Now now = Clock::now, QObject *parent = nullptr);
     ~MenuBarController() override;
 
+    // Makes the ports' ordinary window, for when no tray shows the icon; called the first time
+    // it is needed, so that an app with a tray never builds it.
+    using WindowFactory = std::function<std::unique_ptr<PopoverPresenting>()>;
+    void setWindowFactory(WindowFactory factory);
+
     // Shows the tray icon, builds the menu and starts listening to the popup's keys. Once.
     void configure();
+
+    // What a launch of the running app asks for: the popup at the icon, as a click opens it,
+    // or the window (raised when it is open) where no tray shows the icon. Waits until it is
+    // known whether one does.
+    void activate();
+    // A keyboard shortcut's request: closes the popup or the window when it is shown, else as
+    // activate().
+    void toggle();
+    // The start from the app menu: the window where no tray shows the icon, nothing otherwise.
+    void showWindowUnlessIconShows();
 
     void handleStatusItemClick(TrayActivation activation, Qt::KeyboardModifiers modifiers);
     // A press on the icon while the popup was shown, which closed it; a context request still
@@ -66,10 +81,16 @@ private:
     void installKeyEventMonitor();
     static bool isContextRequest(TrayActivation activation, Qt::KeyboardModifiers modifiers);
     void openPopover();
+    void showPortsNow();
+    void presentWindow();
+    PopoverPresenting &window();
+    bool handleKeyIn(PopoverPresenting &shown, const KeyDownEvent &event);
 
     // Declared before the popup, which reads the icon's geometry, so that it outlives it.
     std::unique_ptr<MenuPresenting> m_menu;
     std::unique_ptr<PopoverPresenting> m_popover;
+    WindowFactory m_windowFactory;
+    std::unique_ptr<PopoverPresenting> m_window;
     AppConfig &m_appConfig;
     PortStore &m_store;
     Now m_now;

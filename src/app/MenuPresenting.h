@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace quaystone {
 
 class MenuBarController;
@@ -15,6 +17,11 @@ public:
     // Pops the context menu up at the pointer, for a Ctrl+click: no tray host treats that as
     // a context request by itself.
     virtual void popUpAtCursor() = 0;
+    // Whether a tray shows the icon now.
+    virtual bool hasIcon() const = 0;
+    // Runs then once it is known whether a tray shows the icon: at once when that is known, else
+    // when the session bus has answered.
+    virtual void whenTrayKnown(std::function<void()> then) = 0;
 };
 
 } // namespace quaystone

@@ -28,6 +28,8 @@ public:
     // The handler hears of a press on the tray icon that closed the popup. The icon itself may
     // never see that press, since the open popup holds the pointer.
     virtual void setIconPressHandler(IconPressHandler handler) = 0;
+    // How many rows a page down (direction 1) or up (-1) moves the selection, by what is shown.
+    virtual int pageStep(int direction) const = 0;
 };
 
 } // namespace quaystone

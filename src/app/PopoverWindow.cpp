@@ -36,7 +36,8 @@ PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
     layout->setContentsMargins(1, 1, 1, 1); // room for the border
     // The window takes the content's size, which changes with the number of rows.
     layout->setSizeConstraint(QLayout::SetFixedSize);
-    layout->addWidget(new PopoverRootView(store, this));
+    m_root = new PopoverRootView(store, this);
+    layout->addWidget(m_root);
 
     if (onWayland()) {
         // Nothing grabs the pointer there, so a click elsewhere shows only as the app losing
@@ -77,6 +78,10 @@ void PopoverWindow::dismiss() {
     m_hiding = false;
 }
 
+int PopoverWindow::pageStep(int direction) const {
+    return m_root->pageStep(direction);
+}
+
 void PopoverWindow::setKeyHandler(KeyHandler handler) {
     m_keyHandler = std::move(handler);
 }
@@ -88,15 +93,19 @@ bool PopoverWindow::eventFilter(QObject *watched, QEvent *event) {
     if ((!press && event->type() != QEvent::KeyRelease) || !isInThisWindow(watched))
         return false;
     const auto *key = static_cast<QKeyEvent *>(event);
-    // Not every window system marks the repeats of a held key (X servers without detectable
-    // auto-repeat send no mark Qt can see), so a press of a key that has not been released
-    // since counts as a repeat too.
+    // A held key's repeats are not always marked as such. An X server repeats a key as a
+    // release and a press at the same time, and xcb marks them only when the press is already
+    // queued as the release is read, which a loaded machine need not manage. So a press of a key
+    // not seen going up since, or that went up at the very time of this press, is a repeat too.
     if (!press) {
-        if (!key->isAutoRepeat())
+        if (!key->isAutoRepeat()) {
             m_heldKeys.remove(key->key());
+            m_releaseTimes.insert(key->key(), key->timestamp());
+        }
         return false;
     }
-    const bool repeated = key->isAutoRepeat() || m_heldKeys.contains(key->key());
+    const bool repeated = key->isAutoRepeat() || m_heldKeys.contains(key->key()) ||
+                          (key->timestamp() != 0 && m_releaseTimes.value(key->key()) == key->timestamp());
     m_heldKeys.insert(key->key());
     return m_keyHandler && m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), repeated});
 }
@@ -119,6 +128,7 @@ bool PopoverWindow::event(QEvent *event) {
 void PopoverWindow::showEvent(QShowEvent *event) {
     // A key let go while the popup was closed was never seen going up.
     m_heldKeys.clear();
+    m_releaseTimes.clear();
     qApp->installEventFilter(this);
     QWidget::showEvent(event);
     qCDebug(lcPopup) << "popup shown";

@@ -4,6 +4,7 @@
 #include "app/PopoverPresenting.h"
 #include "app/PopupPlacement.h"
 
+#include <QHash>
 #include <QSet>
 #include <QWidget>
 
@@ -13,6 +14,7 @@
 
 namespace quaystone {
 
+class PopoverRootView;
 class PortStore;
 
 // The popup: a frameless window hosting the port list, placed at the tray icon. It closes on
@@ -34,6 +36,7 @@ public:
     void dismiss() override;
     void setKeyHandler(KeyHandler handler) override;
     void setIconPressHandler(IconPressHandler handler) override;
+    int pageStep(int direction) const override;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -52,11 +55,13 @@ private:
     bool isSecondClickOfOpeningDoubleClick(QPoint globalPos, const PopupAnchor &anchor) const;
 
     AnchorSource m_anchorSource;
+    PopoverRootView *m_root;
     std::optional<std::chrono::steady_clock::time_point> m_presentedAt;
     bool m_hiding = false;
     KeyHandler m_keyHandler;
-    // Keys seen going down and not yet up.
+    // Keys seen going down and not yet up, and when each key last went up.
     QSet<int> m_heldKeys;
+    QHash<int, quint64> m_releaseTimes;
     IconPressHandler m_iconPressHandler;
     DismissalGuard m_dismissalGuard;
 };

@@ -43,7 +43,7 @@ QAccessibleInterface *popupFactory(const QString &className, QObject *object) {
         return new ApplicationAccessible;
     // A window to assistive technology, named by its title, whatever its window type; Qt would
     // make the popup a nameless pane ("filler").
-    if (className == QLatin1String("quaystone::PopoverWindow"))
+    if (className == QLatin1String("quaystone::PopoverWindow") || className == QLatin1String("quaystone::PortsWindow"))
         return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window);
     return nullptr;
 }

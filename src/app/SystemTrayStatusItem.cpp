@@ -13,15 +13,21 @@
 #include <QSystemTrayIcon>
 
 #include <cstdio>
+#include <utility>
 
 namespace quaystone {
 
 namespace {
 
 // The installed symbolic icon goes to StatusNotifierItem hosts by name, so desktops can recolour it;
-// the bundled one serves a build that is not installed.
+// the bundled one serves a build that is not installed, sharp at 16 and 22 pixels.
 QIcon trayIcon() {
-    return QIcon::fromTheme(QStringLiteral("quaystone-symbolic"), QIcon(QStringLiteral(":/quaystone/quaystone.svg")));
+    // Built from pixmaps (an SVG icon would keep one added pixmap only), the SVG at its own 64 pixels.
+    QIcon bundled;
+    for (const int size : {16, 22})
+        bundled.addFile(QStringLiteral(":/quaystone/quaystone-%1.png").arg(size), QSize(size, size));
+    bundled.addFile(QStringLiteral(":/quaystone/quaystone.svg"));
+    return QIcon::fromTheme(QStringLiteral("quaystone-symbolic"), bundled);
 }
 
 } // namespace
@@ -77,11 +83,24 @@ void SystemTrayStatusItem::install(MenuBarController &controller) {
     reconsiderIcon(std::nullopt);
 }
 
+void SystemTrayStatusItem::whenTrayKnown(std::function<void()> then) {
+    if (m_statusNotifierHosts && m_statusNotifierHosts->isSettled())
+        then();
+    else
+        m_whenTrayKnown.push_back(std::move(then));
+}
+
 void SystemTrayStatusItem::reconsiderIcon(std::optional<Backend> appeared) {
     // Qt asks the bus once, when the first icon is built: decide only when the bus has answered
     // us too, or an X11 tray seen first would lock a StatusNotifierItem host out for good.
     if (!m_statusNotifierHosts->isSettled())
         return;
+    decideIcon(appeared);
+    for (auto &then : std::exchange(m_whenTrayKnown, {}))
+        then();
+}
+
+void SystemTrayStatusItem::decideIcon(std::optional<Backend> appeared) {
     const bool statusNotifierHost = m_statusNotifierHosts->isHostPresent();
     const bool xembedTray = m_xembedTrays->isTrayPresent();
     if (!m_backend) {

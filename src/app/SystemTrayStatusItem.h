@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -36,6 +37,8 @@ public:
     void install(MenuBarController &controller) override;
     void setLaunchAtLoginChecked(bool checked) override;
     void popUpAtCursor() override;
+    bool hasIcon() const override { return m_trayIcon != nullptr; }
+    void whenTrayKnown(std::function<void()> then) override;
 
     // Where the popup belongs: the icon when the host tells where it is, else the pointer as
     // it was when the icon or the menu was last used.
@@ -44,12 +47,12 @@ public:
     // StatusNotifierItem host that asks for it); both hold the same actions.
     QMenu &menu() const { return *m_menu; }
     QMenu &popupMenu() const { return *m_popupMenu; }
-    bool hasIcon() const { return m_trayIcon != nullptr; }
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void reconsiderIcon(std::optional<Backend> appeared);
+    void decideIcon(std::optional<Backend> appeared);
     void buildIcon();
     void chooseBackend(Backend backend);
     void rememberPointer();
@@ -67,6 +70,7 @@ private:
     std::optional<Backend> m_backend;
     std::optional<QPoint> m_pointer;
     bool m_saidWaiting = false;
+    std::vector<std::function<void()>> m_whenTrayKnown;
 };
 
 } // namespace quaystone

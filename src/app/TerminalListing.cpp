@@ -64,8 +64,14 @@ QString directoryText(const PortEntry &entry) {
     return entry.workingDirectoryDeleted() ? QStringLiteral("[deleted] ") + path : path;
 }
 
+// Strings go out raw, for programs to read, but always valid: nothing unpaired that a strict
+// parser would refuse.
+QJsonValue jsonString(const QString &text) {
+    return QJsonValue(wellFormed(text));
+}
+
 QJsonValue optionalString(const std::optional<QString> &text) {
-    return text ? QJsonValue(*text) : QJsonValue(QJsonValue::Null);
+    return text ? jsonString(*text) : QJsonValue(QJsonValue::Null);
 }
 
 // QCoro::waitFor wants a default-constructible result, which a Result is not.
@@ -126,16 +132,17 @@ QString TerminalListing::table(const QList<PortEntry> &entries, const UserNameLo
     CachedUserNames names(userName);
     const UserNameLookup cached = [&names](quint32 uid) { return names(uid); };
 
-    constexpr int columnCount = 5;
+    constexpr int columnCount = 6;
     using Row = std::array<QString, columnCount>;
     QList<Row> rows;
     rows.reserve(entries.size() + 1);
     rows.append({QStringLiteral("PORT"), QStringLiteral("PID"), QStringLiteral("USER"), QStringLiteral("NAME"),
-                 QStringLiteral("DIRECTORY")});
+                 QStringLiteral("UNIT"), QStringLiteral("DIRECTORY")});
     for (const PortEntry &entry : entries) {
         const QString name = entry.processName().isEmpty() ? unknown : displayText(entry.processName());
         rows.append({QString::number(entry.port()), entry.hasProcess() ? QString::number(entry.pid()) : unknown,
-                     displayText(userOf(entry, cached).value_or(unknown)), name, directoryText(entry)});
+                     displayText(userOf(entry, cached).value_or(unknown)), name,
+                     entry.service() ? displayText(entry.service()->name) : unknown, directoryText(entry)});
     }
 
     std::array<qsizetype, columnCount> widths{};
@@ -163,12 +170,15 @@ QByteArray TerminalListing::json(const QList<PortEntry> &entries, const UserName
         object.insert(QStringLiteral("pid"), entry.hasProcess() ? QJsonValue(entry.pid()) : QJsonValue());
         object.insert(QStringLiteral("user"), optionalString(userOf(entry, cached)));
         object.insert(QStringLiteral("uid"), entry.uid() ? QJsonValue(qint64(*entry.uid())) : QJsonValue());
-        object.insert(QStringLiteral("name"), entry.processName());
+        object.insert(QStringLiteral("name"),
+                      entry.processName().isEmpty() ? QJsonValue() : jsonString(entry.processName()));
         object.insert(QStringLiteral("commandLine"), optionalString(entry.commandLine()));
         object.insert(QStringLiteral("workingDirectory"), optionalString(entry.workingDirectory()));
         object.insert(QStringLiteral("workingDirectoryDeleted"), entry.workingDirectoryDeleted());
         object.insert(QStringLiteral("container"),
                       entry.container() ? QJsonValue(containerJson(*entry.container())) : QJsonValue());
+        object.insert(QStringLiteral("service"),
+                      entry.service() ? QJsonValue(serviceJson(*entry.service())) : QJsonValue());
         array.append(object);
     }
     return QJsonDocument(array).toJson(QJsonDocument::Indented);

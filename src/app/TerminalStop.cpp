@@ -1,15 +1,21 @@
 #include "app/TerminalStop.h"
 
+#include "app/DefaultServices.h"
+#include "discovery/SystemdCgroup.h"
 #include "kernel/ListeningSockets.h"
 #include "kernel/SocketHolders.h"
 #include "model/AdministratorStopping.h"
 #include "model/DisplayText.h"
 #include "model/MainThreadTask.h"
+#include "model/PortListing.h"
 #include "model/ProcessKilling.h"
+#include "model/ServiceStopping.h"
 #include "model/StopPortHelperProtocol.h"
+#include "model/WorkingDirectoryResolving.h"
 #include "termination/InProcessAdministratorStopper.h"
 #include "termination/PkexecAdministratorStopper.h"
 #include "termination/SignalProcessKiller.h"
+#include "termination/SystemdServiceStopper.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -46,6 +52,18 @@ QByteArray shown(const QString &name) {
     return displayText(name).toUtf8();
 }
 
+// The unit that holds the port, if the listing names one this user can have stopped.
+QCoro::Task<std::optional<ServiceUnit>> unitOnPort(PortListing &listing, qint64 port) {
+    const PortListingResult result = co_await listing.listPorts(PortRange{port, port});
+    if (!result)
+        co_return std::nullopt;
+    for (const PortEntry &entry : result.value()) {
+        if (entry.port() == port && entry.service() && isStoppableHere(*entry.service()))
+            co_return entry.service();
+    }
+    co_return std::nullopt;
+}
+
 } // namespace
 
 QCoro::Task<int> run(QString portArgument, Services services, std::FILE *out, std::FILE *err) {
@@ -54,6 +72,24 @@ QCoro::Task<int> run(QString portArgument, Services services, std::FILE *out, st
     if (!port) {
         std::fputs("usage: quaystone --stop PORT (one port, 3000-9999, in plain digits)\n", err);
         co_return usage;
+    }
+    if (services.listing && services.serviceStopper && systemdcgroup::systemdIsRunning()) {
+        const std::optional<ServiceUnit> unit = co_await unitOnPort(*services.listing, *port);
+        if (unit) {
+            const ServiceStopResult result = co_await services.serviceStopper->stop(*unit);
+            switch (result.outcome) {
+            case ServiceStopOutcome::stopped:
+                std::fprintf(out, "Stopped %s, which held port %d.\n", shown(unit->name).constData(), *port);
+                co_return stopped;
+            case ServiceStopOutcome::notAuthorized:
+                std::fprintf(err, "Not authorized to stop %s.\n", shown(unit->name).constData());
+                co_return notAuthorized;
+            case ServiceStopOutcome::failed:
+                break;
+            }
+            std::fprintf(err, "Could not stop %s\n", shown(result.message).constData());
+            co_return failed;
+        }
     }
     const std::optional<PortListeners> listeners = services.findListeners(*port, services.ownUid);
     if (!listeners) {
@@ -168,8 +204,11 @@ int runOnEventLoop(const QString &portArgument) {
     else
         administrator = PkexecAdministratorStopper::makeDefault();
     std::shared_ptr<ProcessKilling> killer = SignalProcessKiller::makeDefault();
-    const Services services{findListeners, killer.get(), administrator.get(), quint32(::getuid()), isRoot};
-    startMainThreadTask([administrator, killer, services, portArgument]() -> QCoro::Task<> {
+    std::shared_ptr<PortListing> listing = makeDefaultServices().listing;
+    auto serviceStopper = std::make_shared<SystemdServiceStopper>();
+    const Services services{findListeners, killer.get(),  administrator.get(), quint32(::getuid()),
+                            isRoot,        listing.get(), serviceStopper.get()};
+    startMainThreadTask([administrator, killer, listing, serviceStopper, services, portArgument]() -> QCoro::Task<> {
         const int status = co_await run(portArgument, services, stdout, stderr);
         std::fflush(stdout);
         QCoreApplication::exit(status);

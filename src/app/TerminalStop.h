@@ -11,7 +11,9 @@
 namespace quaystone {
 
 class AdministratorStopping;
+class PortListing;
 class ProcessKilling;
+class ServiceStopping;
 
 // `quaystone --stop PORT`: the popup's stop from a terminal without a display.
 namespace terminalstop {
@@ -46,6 +48,10 @@ struct Services {
     AdministratorStopping *administrator = nullptr; // for the rest: pkexec, or in-process as root
     quint32 ownUid = 0;
     bool isRoot = false;
+    // A port that a systemd unit holds, as this listing shows it, is freed by stopping the unit
+    // through its manager instead: a signalled process of the unit would be started again.
+    PortListing *listing = nullptr;
+    ServiceStopping *serviceStopper = nullptr;
 };
 
 // Checks the port as the helper does and stops its listeners: this user's own processes with the

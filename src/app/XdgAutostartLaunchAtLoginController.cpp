@@ -150,7 +150,8 @@ std::optional<LaunchAtLoginError> XdgAutostartLaunchAtLoginController::setEnable
                                         "Name=Quaystone\n"
                                         "Exec=") +
                           exec +
-                          QLatin1String("\n"
+                          // Started at login, the app waits in the tray (or unseen) until asked.
+                          QLatin1String(" --background\n"
                                         "Icon=quaystone\n"
                                         "Terminal=false\n"
                                         "X-GNOME-Autostart-enabled=true\n");

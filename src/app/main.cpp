@@ -1,4 +1,6 @@
 #include "app/AppDelegate.h"
+#include "app/DBusApplicationService.h"
+#include "app/GlobalShortcutPortal.h"
 #include "app/LaunchOptions.h"
 #include "app/TerminalListing.h"
 #include "app/TerminalStop.h"
@@ -8,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -89,7 +92,35 @@ int main(int argc, char **argv) {
     // The installed desktop entry's id, so that sessions match the tray app to its entry and icon.
     QApplication::setDesktopFileName(QStringLiteral(QUAYSTONE_APP_ID));
 
+    // One instance per session; UI-test mode never meets the running one.
+    using quaystone::DBusApplicationService;
+    std::unique_ptr<DBusApplicationService> service;
+    if (!options.uiTestHostEnabled) {
+        service = std::make_unique<DBusApplicationService>();
+        if (service->claim() == DBusApplicationService::Claim::takenByRunningInstance) {
+            // The autostart entry's start finds the app already there and leaves it be.
+            if (options.startMode == quaystone::StartMode::background)
+                return EXIT_SUCCESS;
+            const auto request = options.startMode == quaystone::StartMode::toggle
+                                     ? DBusApplicationService::Request::toggle
+                                     : DBusApplicationService::Request::activate;
+            return DBusApplicationService::askRunningInstance(request) ? EXIT_SUCCESS : EXIT_FAILURE;
+        }
+    }
+
     quaystone::AppDelegate delegate(options);
+    quaystone::GlobalShortcutPortal shortcutPortal;
+    if (service) {
+        // Queued by the bus: nothing arrives before the app below is built.
+        QObject::connect(service.get(), &DBusApplicationService::activateRequested, &delegate,
+                         &quaystone::AppDelegate::activate);
+        QObject::connect(service.get(), &DBusApplicationService::toggleRequested, &delegate,
+                         &quaystone::AppDelegate::toggle);
+        QObject::connect(&shortcutPortal, &quaystone::GlobalShortcutPortal::activated, &delegate,
+                         &quaystone::AppDelegate::toggle);
+    }
     delegate.applicationDidFinishLaunching();
+    if (service)
+        shortcutPortal.start();
     return app.exec();
 }

@@ -1,7 +1,6 @@
 #include "DockerContainerListing.h"
 
 #include "discovery/DockerEngineHttp.h"
-#include "model/DisplayText.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -41,9 +40,10 @@ std::optional<RunningContainer> parseContainer(const QJsonObject &object, const 
     QString name = object.value(QStringLiteral("Names")).toArray().at(0).toString();
     if (name.startsWith(QLatin1Char('/')))
         name.remove(0, 1);
-    // Names and images are chosen by whoever made the container: shown like a process's name.
-    container.info.name = displayText(name.isEmpty() ? id.left(12) : name);
-    container.info.image = displayText(object.value(QStringLiteral("Image")).toString());
+    // Names and images are chosen by whoever made the container: kept raw like a process's name,
+    // and escaped where they are shown.
+    container.info.name = name.isEmpty() ? id.left(12) : name;
+    container.info.image = object.value(QStringLiteral("Image")).toString();
     container.info.engineSocket = engineSocket;
 
     const QJsonArray ports = object.value(QStringLiteral("Ports")).toArray();

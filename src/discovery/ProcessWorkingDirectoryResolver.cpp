@@ -1,7 +1,7 @@
 #include "ProcessWorkingDirectoryResolver.h"
 
 #include "kernel/ProcStat.h"
-#include "model/DisplayText.h"
+#include "model/ProcessName.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -20,9 +20,6 @@
 namespace quaystone {
 
 namespace {
-
-// The kernel keeps a name of at most 15 bytes and cuts longer ones wherever byte 15 falls.
-constexpr qsizetype commLimit = 15;
 
 // The kernel's mark after the path of a working directory that has been removed.
 constexpr std::string_view deletedMark = " (deleted)";
@@ -86,34 +83,33 @@ std::optional<QString> readWorkingDirectory(int dir, bool &deleted) {
     return QFile::decodeName(target);
 }
 
-std::optional<QString> readName(int dir) {
+std::optional<QString> readName(int dir, QByteArrayView commandLine) {
     char buffer[64];
-    ssize_t length = readAt(dir, "comm", buffer, sizeof buffer);
-    if (length > 0 && buffer[length - 1] == '\n')
-        --length;
+    const ssize_t length = readAt(dir, "comm", buffer, sizeof buffer);
     if (length <= 0)
         return std::nullopt;
-    // A name the kernel cut short may end in part of a character; that part was never
-    // ill-formed, so it is dropped rather than shown as a replacement character.
-    if (length == commLimit)
-        length = ssize_t(endOfWholeSequences(buffer, size_t(length)));
-    return QString::fromUtf8(buffer, length);
+    return processName(QByteArrayView(buffer, length), commandLine);
 }
 
-std::optional<QString> readCommandLine(int dir) {
-    // One byte more than is kept tells whether the command line was cut.
-    char buffer[ProcessWorkingDirectoryResolver::commandLineLimit + 1];
+// The raw command line, at most commandLineLimit bytes and one more, which tells whether it was cut.
+QByteArrayView readRawCommandLine(int dir, char (&buffer)[ProcessWorkingDirectoryResolver::commandLineLimit + 1]) {
     const ssize_t size = readAt(dir, "cmdline", buffer, sizeof buffer);
-    if (size <= 0)
+    return size <= 0 ? QByteArrayView() : QByteArrayView(buffer, size);
+}
+
+std::optional<QString> readCommandLine(QByteArrayView raw) {
+    if (raw.isEmpty())
         return std::nullopt; // kernel threads and zombies have none
-    const bool cut = size > ProcessWorkingDirectoryResolver::commandLineLimit;
-    size_t length = cut ? size_t(ProcessWorkingDirectoryResolver::commandLineLimit) : size_t(size);
-    while (length > 0 && buffer[length - 1] == '\0')
+    const bool cut = raw.size() > ProcessWorkingDirectoryResolver::commandLineLimit;
+    size_t length = cut ? size_t(ProcessWorkingDirectoryResolver::commandLineLimit) : size_t(raw.size());
+    while (length > 0 && raw[qsizetype(length) - 1] == '\0')
         --length;
     if (cut)
-        length = endOfWholeSequences(buffer, length);
-    std::replace(buffer, buffer + length, '\0', ' ');
-    QString text = displayText(QString::fromUtf8(buffer, qsizetype(length)));
+        length = endOfWholeSequences(raw.data(), length);
+    QByteArray joined(raw.data(), qsizetype(length));
+    joined.replace('\0', ' ');
+    // Kept raw, as the name and the directory are: each place that shows it escapes it.
+    QString text = QString::fromUtf8(joined);
     if (cut)
         text.append(QChar(0x2026));
     if (text.isEmpty())
@@ -147,8 +143,10 @@ ProcessDetails ProcessWorkingDirectoryResolver::read(qint32 pid) {
     if (::fstat(dir, &status) == 0)
         details.uid = quint32(status.st_uid);
     details.workingDirectory = readWorkingDirectory(dir, details.workingDirectoryDeleted);
-    details.name = readName(dir);
-    details.commandLine = readCommandLine(dir);
+    char commandLine[commandLineLimit + 1];
+    const QByteArrayView rawCommandLine = readRawCommandLine(dir, commandLine);
+    details.name = readName(dir, rawCommandLine);
+    details.commandLine = readCommandLine(rawCommandLine);
     details.startTime = readStartTime(dir);
     ::close(dir);
     return details;

@@ -1,5 +1,8 @@
 #include "SystemPortListingService.h"
 
+#include "discovery/SystemdCgroup.h"
+#include "model/ContainerInfo.h"
+
 #include <QHash>
 
 #include <algorithm>
@@ -30,7 +33,8 @@ QCoro::Task<PortListingResult> SystemPortListingService::listPorts(PortRange ran
     if (!processes || !m_ownUid)
         co_return processes;
 
-    const QList<PortEntry> foreign = foreignListeners(m_socketTable.read(), range, *m_ownUid);
+    const QList<ListeningSocket> sockets = m_socketTable.read();
+    const QList<PortEntry> foreign = withServices(foreignListeners(sockets, range, *m_ownUid), sockets);
     if (foreign.isEmpty())
         co_return processes;
     const QList<PortEntry> &own = processes.value();
@@ -61,6 +65,33 @@ QList<PortEntry> SystemPortListingService::foreignListeners(const QList<Listenin
         if (name == names.cend())
             name = names.insert(uid, userName(uid));
         rows.append(PortEntry::foreignListener(port, uid, *name));
+    }
+    return rows;
+}
+
+// A process of another user cannot be read, but its socket's cgroup names its systemd unit.
+QList<PortEntry> SystemPortListingService::withServices(QList<PortEntry> rows, const QList<ListeningSocket> &sockets) {
+    if (!systemdcgroup::systemdIsRunning())
+        return rows;
+    QHash<std::pair<quint16, quint32>, quint64> cgroupOf;
+    QSet<quint64> ids;
+    for (const ListeningSocket &socket : sockets) {
+        if (socket.cgroupId != 0 && !cgroupOf.contains({socket.port, socket.uid})) {
+            cgroupOf.insert({socket.port, socket.uid}, socket.cgroupId);
+            ids.insert(socket.cgroupId);
+        }
+    }
+    const QHash<quint64, QByteArray> paths = systemdcgroup::pathsOfIds(ids);
+    for (PortEntry &row : rows) {
+        const QByteArray path = paths.value(cgroupOf.value({quint16(row.port()), quint32(row.id().ownerUid)}));
+        if (path.isEmpty())
+            continue;
+        const CgroupPlacement placement = systemdcgroup::placementOf(path);
+        // A container's port forwarder runs in its engine's unit: stopping that unit would stop
+        // the engine and every container, so such a row keeps its administrator stop, which
+        // refuses forwarders.
+        if (placement.kind == CgroupPlacement::Kind::service && !isContainerEngineUnit(placement.unit.name))
+            row = row.withService(placement.unit);
     }
     return rows;
 }

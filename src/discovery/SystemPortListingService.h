@@ -29,6 +29,9 @@ public:
     // One row per port in range and owner other than ownUid, in the list order.
     static QList<PortEntry> foreignListeners(const QList<ListeningSocket> &sockets, PortRange range, quint32 ownUid);
 
+    // The rows with the systemd units that their sockets' cgroups name.
+    static QList<PortEntry> withServices(QList<PortEntry> rows, const QList<ListeningSocket> &sockets);
+
     // The user's login name, or the uid in decimal when the user has none.
     static QString userName(quint32 uid);
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -118,6 +119,23 @@ std::optional<ListeningSocket> parseLine(std::string_view line) {
     return ListeningSocket{*port, std::uint32_t(*uid), *inode};
 }
 
+// The kernel adds INET_DIAG_CGROUP_ID to every socket it reports (it cannot be asked for through
+// idiag_ext, whose 8 bits end at INET_DIAG_SHUTDOWN): it names the socket's systemd unit even
+// when its process belongs to another user.
+std::uint64_t cgroupIdOf(const nlmsghdr *part) {
+    const auto *attribute = reinterpret_cast<const rtattr *>(static_cast<const char *>(NLMSG_DATA(part)) +
+                                                             NLMSG_ALIGN(sizeof(inet_diag_msg)));
+    int left = int(part->nlmsg_len) - int(NLMSG_LENGTH(sizeof(inet_diag_msg)));
+    for (; RTA_OK(attribute, left); attribute = RTA_NEXT(attribute, left)) {
+        if (attribute->rta_type == INET_DIAG_CGROUP_ID && RTA_PAYLOAD(attribute) >= sizeof(std::uint64_t)) {
+            std::uint64_t id = 0;
+            std::memcpy(&id, RTA_DATA(attribute), sizeof id);
+            return id;
+        }
+    }
+    return 0;
+}
+
 } // namespace
 
 std::size_t parseTableLines(std::string_view text, std::vector<ListeningSocket> &out) {
@@ -218,7 +236,8 @@ std::optional<std::vector<ListeningSocket>> readSocketDiag() {
                 }
                 const auto *socket = static_cast<const inet_diag_msg *>(NLMSG_DATA(part));
                 if (socket->idiag_state == listenState)
-                    sockets.push_back({ntohs(socket->id.idiag_sport), socket->idiag_uid, socket->idiag_inode});
+                    sockets.push_back(
+                        {ntohs(socket->id.idiag_sport), socket->idiag_uid, socket->idiag_inode, cgroupIdOf(part)});
             }
         }
         if (!complete)

@@ -14,6 +14,8 @@ struct ListeningSocket {
     std::uint16_t port = 0;
     std::uint32_t uid = 0; // the user that created the socket
     std::uint64_t inode = 0;
+    // The cgroup of the process that created the socket (sock_diag only; 0 when unknown).
+    std::uint64_t cgroupId = 0;
 
     friend bool operator==(const ListeningSocket &, const ListeningSocket &) = default;
 };

@@ -16,8 +16,10 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quaystone::kernel {
@@ -71,6 +73,36 @@ bool isContainerProxy(int pid) {
         path.remove_suffix(deleted.size());
     const std::string_view base = path.substr(path.rfind('/') + 1);
     return base == "docker-proxy" || base == "rootlessport" || base == "rootlesskit";
+}
+
+// The system service (a .service unit of pid 1's) that runs the process, from its cgroup; empty
+// for a scope, a user's own unit, or where systemd does not run. Its manager would start a
+// signalled process again, so such a process is left to a stop of its unit.
+std::string systemServiceOf(int pid) {
+    struct stat status {};
+    if (::lstat("/run/systemd/system", &status) != 0 || !S_ISDIR(status.st_mode))
+        return {};
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cgroup");
+    std::string line, path;
+    while (std::getline(file, line)) {
+        // "0::PATH" on the unified hierarchy; "N:name=systemd:PATH" on a hybrid one.
+        if (line.rfind("0::", 0) == 0 && line.size() > 4)
+            path = line.substr(3);
+        else if (const auto named = line.find(":name=systemd:"); named != std::string::npos && path.empty())
+            path = line.substr(named + 14);
+    }
+    if (path.find("/user@") != std::string::npos)
+        return {};
+    std::string unit;
+    for (std::size_t begin = 0; begin < path.size();) {
+        const std::size_t end = std::min(path.find('/', begin), path.size());
+        const std::string_view component = std::string_view(path).substr(begin, end - begin);
+        constexpr std::string_view suffix = ".service";
+        if (component.size() > suffix.size() && component.substr(component.size() - suffix.size()) == suffix)
+            unit = component;
+        begin = end + 1;
+    }
+    return unit;
 }
 
 std::optional<int> parentOf(int pid) {
@@ -201,6 +233,8 @@ StopPortResult stopPort(int port, uid_t uid) {
             target.failure = "refused: pid 1, the helper or its caller";
         else if (isContainerProxy(process.pid))
             target.failure = "refused: it forwards a container's port; stop the container instead";
+        else if (const std::string unit = systemServiceOf(process.pid); !unit.empty())
+            target.failure = "refused: it belongs to the system service " + unit + "; stop the unit instead";
         target.process = std::move(process);
         // The name and the program were read from the pinned process only if it still runs.
         if (!stillPinned(target.process))

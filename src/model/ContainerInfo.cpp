@@ -1,13 +1,16 @@
 #include "ContainerInfo.h"
 
+#include "DisplayText.h"
+
 #include <QJsonObject>
 
 namespace quaystone {
 
 QJsonObject containerJson(const ContainerInfo &container) {
-    return QJsonObject{{QStringLiteral("id"), container.id},
-                       {QStringLiteral("name"), container.name},
-                       {QStringLiteral("image"), container.image}};
+    // Raw, as the engine gave them, and valid: nothing unpaired that a strict parser would refuse.
+    return QJsonObject{{QStringLiteral("id"), wellFormed(container.id)},
+                       {QStringLiteral("name"), wellFormed(container.name)},
+                       {QStringLiteral("image"), wellFormed(container.image)}};
 }
 
 bool isContainerProxyName(const QString &processName) {
@@ -18,6 +21,15 @@ bool isContainerProxyName(const QString &processName) {
         if (processName == proxy)
             return true;
         if (processName.size() == lsofNameLength && proxy.startsWith(processName))
+            return true;
+    }
+    return false;
+}
+
+bool isContainerEngineUnit(const QString &unit) {
+    for (const QLatin1String engine : {QLatin1String("docker.service"), QLatin1String("containerd.service"),
+                                       QLatin1String("podman.service")}) {
+        if (unit == engine)
             return true;
     }
     return false;

@@ -35,5 +35,7 @@ QJsonObject containerJson(const ContainerInfo &container);
 // 9-character cut of their names. Signalling one breaks its container's networking and leaves
 // the container running (rootlesskit would take the whole rootless engine with it).
 bool isContainerProxyName(const QString &processName);
+// The units of the container engines, whose port forwarders publish containers' ports.
+bool isContainerEngineUnit(const QString &unit);
 
 } // namespace quaystone

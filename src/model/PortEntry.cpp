@@ -19,7 +19,8 @@ bool canonicallyEqual(const QString &a, const QString &b) {
 }
 
 PortEntry PortEntry::foreignListener(qint64 port, quint32 uid, QString ownerName) {
-    PortEntry entry(0, port, ownerName);
+    // Its process, and so its name, cannot be seen from this account.
+    PortEntry entry(0, port, QString());
     entry.m_id.ownerUid = uid;
     entry.m_details.uid = uid;
     entry.m_ownerName = std::move(ownerName);
@@ -55,7 +56,8 @@ bool operator==(const PortEntry &a, const PortEntry &b) {
            a.m_details.workingDirectoryDeleted == b.m_details.workingDirectoryDeleted &&
            canonicallyEqualOptional(a.m_details.commandLine, b.m_details.commandLine) &&
            a.m_details.startTime == b.m_details.startTime && a.m_details.uid == b.m_details.uid &&
-           canonicallyEqual(a.m_ownerName, b.m_ownerName) && a.m_container == b.m_container;
+           canonicallyEqual(a.m_ownerName, b.m_ownerName) && a.m_container == b.m_container &&
+           a.m_service == b.m_service;
 }
 
 } // namespace quaystone

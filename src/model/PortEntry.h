@@ -3,6 +3,7 @@
 #include "ContainerInfo.h"
 #include "PortEntryID.h"
 #include "ProcessDetails.h"
+#include "ServiceUnit.h"
 
 #include <QString>
 
@@ -21,7 +22,7 @@ public:
     }
 
     // A listener of another user, known only from the kernel's socket table: no pid, no
-    // directory; its name is the owner's user name (the uid when the user has no name).
+    // directory, no name; its owner's user name (the uid when the user has no name).
     static PortEntry foreignListener(qint64 port, quint32 uid, QString ownerName);
     // A port that a container publishes, named after the container; the process holding it on
     // the host (a proxy) is not the thing to stop.
@@ -30,6 +31,7 @@ public:
     PortEntryID id() const { return m_id; }
     qint32 pid() const { return m_id.pid; }
     qint64 port() const { return m_id.port; }
+    // Empty when unknown (another user's listener).
     const QString &processName() const { return m_processName; }
     const std::optional<QString> &workingDirectory() const { return m_details.workingDirectory; }
     bool workingDirectoryDeleted() const { return m_details.workingDirectoryDeleted; }
@@ -42,10 +44,18 @@ public:
     const QString &ownerName() const { return m_ownerName; }
     // Set for a port published by a container: the row stands for the container.
     const std::optional<ContainerInfo> &container() const { return m_container; }
+    // Set for a listener that a systemd .service unit runs (or a socket unit's manager holds):
+    // the unit is what stops it, since its manager would start a signalled process again.
+    const std::optional<ServiceUnit> &service() const { return m_service; }
 
     PortEntry withWorkingDirectory(std::optional<QString> workingDirectory) const {
         PortEntry copy = *this;
         copy.m_details.workingDirectory = std::move(workingDirectory);
+        return copy;
+    }
+    PortEntry withService(std::optional<ServiceUnit> service) const {
+        PortEntry copy = *this;
+        copy.m_service = std::move(service);
         return copy;
     }
     // The per-row step's reading; the kernel's name replaces lsof's shortened one.
@@ -62,6 +72,7 @@ private:
     ProcessDetails m_details;
     QString m_ownerName;
     std::optional<ContainerInfo> m_container;
+    std::optional<ServiceUnit> m_service;
 };
 
 // True when the two strings are canonically equivalent Unicode text.

@@ -6,6 +6,7 @@
 #include "model/DisplayText.h"
 #include "model/PortListing.h"
 #include "model/ProcessKilling.h"
+#include "model/ServiceStopping.h"
 #include "model/WorkingDirectoryResolving.h"
 
 #include <QHash>
@@ -157,9 +158,18 @@ void PortStore::setContainerStopper(std::unique_ptr<ContainerStopping> container
     m_containerStopper = std::move(containerStopper);
 }
 
+void PortStore::setServiceStopper(std::unique_ptr<ServiceStopping> serviceStopper) {
+    m_serviceStopper = std::move(serviceStopper);
+}
+
+bool PortStore::stopsThroughService(const PortEntry &entry) const {
+    return m_serviceStopper && entry.service() && isStoppableHere(*entry.service());
+}
+
 bool PortStore::isSuppressed(const PortEntry &entry) const {
     return m_suppressedPIDs.contains(entry.pid()) ||
-           (entry.container() && m_suppressedContainers.contains(entry.container()->id));
+           (entry.container() && m_suppressedContainers.contains(entry.container()->id)) ||
+           (entry.service() && m_suppressedServices.contains(entry.service()->name));
 }
 
 QCoro::Task<> PortStore::refresh() {
@@ -169,11 +179,14 @@ QCoro::Task<> PortStore::refresh() {
     }
     m_isRefreshing = true;
     m_pendingRefresh = false;
+    // Published: the views mark an update that runs.
+    Q_EMIT changed();
     do {
         m_pendingRefresh = false;
         co_await performRefresh();
     } while (m_pendingRefresh);
     m_isRefreshing = false;
+    Q_EMIT changed();
 }
 
 QCoro::Task<> PortStore::performRefresh() {
@@ -338,6 +351,11 @@ QCoro::Task<> PortStore::kill(PortEntryID id) {
         co_await stopContainer(m_entries.at(index));
         co_return;
     }
+    // Its manager would start a signalled process again; the unit is what stops it.
+    if (stopsThroughService(m_entries.at(index))) {
+        co_await stopService(m_entries.at(index));
+        co_return;
+    }
     if (isContainerProxyName(m_entries.at(index).processName())) {
         refuseProxyKill(m_entries.at(index));
         co_return;
@@ -432,6 +450,24 @@ QCoro::Task<> PortStore::stopContainer(PortEntry row) {
     else
         clearRowErrors(affected);
     m_suppressedContainers.remove(container.id);
+
+    co_await refresh();
+}
+
+// Every row of the unit goes at once, as a container's do; a refusal brings them back.
+QCoro::Task<> PortStore::stopService(PortEntry row) {
+    const ServiceUnit unit = *row.service();
+    m_suppressedServices.insert(unit.name);
+    const QList<PortEntry> affected = takeRows([&](const PortEntry &e) { return e.service() == unit; });
+
+    const ServiceStopResult result = co_await m_serviceStopper->stop(unit);
+    if (result.outcome == ServiceStopOutcome::notAuthorized)
+        putBackWithError(affected, RowError::notAuthorized);
+    else if (result.outcome == ServiceStopOutcome::failed)
+        putBackWithError(affected, RowError::couldNotStopService, result.message);
+    else
+        clearRowErrors(affected);
+    m_suppressedServices.remove(unit.name);
 
     co_await refresh();
 }

@@ -24,6 +24,7 @@ class WorkingDirectoryResolving;
 class ProcessKilling;
 class AdministratorStopping;
 class ContainerStopping;
+class ServiceStopping;
 
 // The single owner of the listed ports. Lives on the main thread; its coroutines give the
 // thread up only while they await a service, and its invariants hold at each such point.
@@ -77,7 +78,15 @@ public:
     // with a row error.
     void setContainerStopper(std::unique_ptr<ContainerStopping> containerStopper);
 
+    // Rows of a systemd unit are stopped through their manager. Optional: without it, they are
+    // stopped as any other process.
+    void setServiceStopper(std::unique_ptr<ServiceStopping> serviceStopper);
+    // Whether the row is stopped through its unit's manager: a system unit, or one of this
+    // user's own units (another user's manager cannot be asked).
+    bool stopsThroughService(const PortEntry &entry) const;
+
     PortRange range() const { return m_range; }
+    // True while passes run; published, like the fields above.
     bool isRefreshing() const { return m_isRefreshing; }
     bool hasPendingRefresh() const { return m_pendingRefresh; }
     const QSet<qint32> &suppressedPIDs() const { return m_suppressedPIDs; }
@@ -104,6 +113,9 @@ public:
 
     void selectPrevious();
     void selectNext();
+    // Moves the selection by step rows, stopping at the first and the last; selects the first
+    // row when none is selected.
+    void moveSelection(int step);
     // Replaces the list without a refresh; selects the first row if nothing is selected.
     void seedEntries(QList<PortEntry> entries);
 
@@ -114,8 +126,8 @@ private:
     QCoro::Task<> performRefresh();
     QCoro::Task<QList<PortEntry>> resolveWorkingDirectories(QList<PortEntry> listing);
     void reconcileSelection(const QList<PortEntry> &previous, const QList<PortEntry> &current);
-    void moveSelection(int step);
     QCoro::Task<> stopContainer(PortEntry row);
+    QCoro::Task<> stopService(PortEntry row);
     // Removes the rows for which taken holds while they are being stopped, moving the selection
     // off them; returns them.
     QList<PortEntry> takeRows(const std::function<bool(const PortEntry &)> &taken);
@@ -140,6 +152,7 @@ private:
     std::unique_ptr<ProcessKilling> m_processKiller;
     std::unique_ptr<AdministratorStopping> m_administratorStopper;
     std::unique_ptr<ContainerStopping> m_containerStopper;
+    std::unique_ptr<ServiceStopping> m_serviceStopper;
     const PortRange m_range;
     const Clock m_now;
 
@@ -163,6 +176,7 @@ private:
     };
     QList<StoppedProcess> m_stoppedProcesses;
     QSet<QString> m_suppressedContainers; // ids of containers whose stop is in progress
+    QSet<QString> m_suppressedServices;   // units whose stop is in progress
 
     QList<PortEntry> m_entries;
     RefreshState m_refreshState = RefreshState::idle;

@@ -10,6 +10,7 @@ enum class RowError {
     administratorStopUnavailable, // pkexec or the stop-port helper is missing
     couldNotStopContainer,        // the row's error record carries the engine's message
     containerProxy,               // the process forwards a container's port and is never signalled
+    couldNotStopService,          // the row's error record carries the unit and its manager's reason
 };
 
 } // namespace quaystone

@@ -19,7 +19,10 @@ PkexecAdministratorStopper::PkexecAdministratorStopper(std::unique_ptr<CommandRu
 PkexecAdministratorStopper::~PkexecAdministratorStopper() = default;
 
 std::unique_ptr<PkexecAdministratorStopper> PkexecAdministratorStopper::makeDefault() {
-    QString helper = qEnvironmentVariable("QUAYSTONE_STOP_PORT_HELPER");
+    QString helper;
+#ifdef QUAYSTONE_STOP_PORT_HELPER_OVERRIDE
+    helper = qEnvironmentVariable("QUAYSTONE_STOP_PORT_HELPER");
+#endif
     if (helper.isEmpty())
         helper = QStringLiteral(QUAYSTONE_STOP_PORT_HELPER_PATH);
     return std::make_unique<PkexecAdministratorStopper>(std::make_unique<ProcessCommandRunner>(),

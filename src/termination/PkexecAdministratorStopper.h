@@ -22,9 +22,10 @@ public:
     PkexecAdministratorStopper(std::unique_ptr<CommandRunning> runner, QString pkexecPath, QString helperPath);
     ~PkexecAdministratorStopper() override;
 
-    // Over the configured pkexec and the installed helper. QUAYSTONE_STOP_PORT_HELPER names
-    // another helper, for tests of a build that is not installed; pkexec then authorizes that
-    // path, which the app's action does not cover unless a test installs one that does.
+    // Over the configured pkexec and the installed helper. In a build with tests,
+    // QUAYSTONE_STOP_PORT_HELPER names another helper, for tests of a build that is not
+    // installed; pkexec then authorizes that path, which the app's action does not cover unless
+    // a test installs one that does.
     static std::unique_ptr<PkexecAdministratorStopper> makeDefault();
 
     QCoro::Task<AdministratorStopResult> stop(qint64 port, quint32 uid) override;

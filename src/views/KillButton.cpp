@@ -1,26 +1,14 @@
 #include "KillButton.h"
 
-#include <QIcon>
 #include <QPainter>
-#include <QPixmap>
 
 namespace quaystone {
 
 namespace {
 
-constexpr int killFrameSize = 16;
-// The cross spans the cap height of an 11-pixel semibold glyph.
+// The cross spans the cap height of the small semibold text.
 constexpr int crossSize = 8;
 constexpr qreal strokeWidth = 1.6;
-
-// The icon's shape filled with one colour, so a full-colour theme icon still follows the tone.
-QPixmap tinted(const QIcon &icon, int size, qreal devicePixelRatio, const QColor &colour) {
-    QPixmap pixmap = icon.pixmap(QSize(size, size), devicePixelRatio);
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), colour);
-    return pixmap;
-}
 
 } // namespace
 
@@ -28,7 +16,11 @@ KillButton::KillButton(TextTone tone, QWidget *parent)
     : QAbstractButton(parent)
     , m_tone(tone) {
     setFocusPolicy(Qt::NoFocus);
-    setFixedSize(killFrameSize, killFrameSize);
+    setFixedSize(frameSize(), frameSize());
+}
+
+int KillButton::frameSize() {
+    return scaled(16);
 }
 
 void KillButton::setTone(TextTone tone) {
@@ -39,21 +31,13 @@ void KillButton::setTone(TextTone tone) {
 }
 
 void KillButton::paintEvent(QPaintEvent *) {
-    const QColor colour = toneColour(palette(), m_tone);
     QPainter painter(this);
-    const QIcon icon = QIcon::fromTheme(QStringLiteral("window-close"));
-    if (!icon.isNull()) {
-        const QPixmap pixmap = tinted(icon, crossSize + 2, devicePixelRatioF(), colour);
-        const QSizeF logical = pixmap.deviceIndependentSize();
-        painter.drawPixmap(QPointF((width() - logical.width()) / 2, (height() - logical.height()) / 2), pixmap);
-        return;
-    }
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(colour, strokeWidth, Qt::SolidLine, Qt::RoundCap));
-    const QRectF cross(QPointF(0, 0), QSizeF(crossSize, crossSize));
-    const QRectF centred = cross.translated(QPointF(width() - crossSize, height() - crossSize) / 2);
-    painter.drawLine(centred.topLeft(), centred.bottomRight());
-    painter.drawLine(centred.topRight(), centred.bottomLeft());
+    painter.setPen(QPen(toneColour(palette(), m_tone), strokeWidth * popoverScale(), Qt::SolidLine, Qt::RoundCap));
+    const qreal size = crossSize * popoverScale();
+    const QRectF cross = QRectF(0, 0, size, size).translated(QPointF(width() - size, height() - size) / 2);
+    painter.drawLine(cross.topLeft(), cross.bottomRight());
+    painter.drawLine(cross.topRight(), cross.bottomLeft());
 }
 
 } // namespace quaystone

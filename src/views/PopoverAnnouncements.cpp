@@ -37,6 +37,14 @@ QString describeProcess(const QList<PortEntry> &entries, const PortEntryID &id) 
 
 } // namespace
 
+std::optional<QString> PopoverAnnouncements::stillStopping(qint32 pid) {
+    const auto killing = m_killing.constFind(pid);
+    if (killing == m_killing.cend() || m_toldStarting.contains(pid))
+        return std::nullopt;
+    m_toldStarting.insert(pid);
+    return tr("Stopping %1").arg(*killing);
+}
+
 QStringList PopoverAnnouncements::update(Snapshot snapshot) {
     QStringList messages;
     QSet<qint32> told;
@@ -47,7 +55,7 @@ QStringList PopoverAnnouncements::update(Snapshot snapshot) {
         if (process.isEmpty())
             continue; // never shown, so nothing to tell
         m_killing.insert(pid, process);
-        messages.append(tr("Stopping %1").arg(process));
+        m_started.append(pid);
     }
     for (auto it = m_killing.begin(); it != m_killing.end();) {
         // A kill has ended when its process is no longer suppressed, or when its rows came back
@@ -70,6 +78,7 @@ QStringList PopoverAnnouncements::update(Snapshot snapshot) {
         else
             messages.append(tr("Stopped %1").arg(*it));
         told.insert(pid);
+        m_toldStarting.remove(pid);
         it = m_killing.erase(it);
     }
     // A kill that failed before any render saw it start still shows its error.

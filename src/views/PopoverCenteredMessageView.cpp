@@ -15,7 +15,7 @@ PopoverCenteredMessageView::PopoverCenteredMessageView(const QString &title, con
     layout->setSpacing(4);
     layout->addStretch(1);
     const auto addLine = [&](const QString &text, QFont::Weight weight) {
-        auto *label = new TextLabel(text, popoverFont(13, weight), TextTone::secondary, this);
+        auto *label = new TextLabel(text, popoverFont(TextSize::regular, weight), TextTone::secondary, this);
         label->setAlignment(Qt::AlignCenter);
         layout->addWidget(label);
     };

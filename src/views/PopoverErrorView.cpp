@@ -2,6 +2,7 @@
 
 #include "TextLabel.h"
 
+#include <QKeySequence>
 #include <QVBoxLayout>
 
 namespace quaystone {
@@ -24,7 +25,7 @@ PopoverErrorView::PopoverErrorView(const QString &description, int width, QWidge
     layout->setContentsMargins(margin, margin, margin, margin);
     layout->setSpacing(4);
     layout->addStretch(1);
-    auto *titleLabel = new TextLabel(title, popoverFont(13, QFont::Medium), TextTone::red, this);
+    auto *titleLabel = new TextLabel(title, popoverFont(TextSize::regular, QFont::Medium), TextTone::red, this);
     titleLabel->setObjectName(QStringLiteral("list-error-title"));
     titleLabel->setAlignment(Qt::AlignCenter);
     layout->addWidget(titleLabel);
@@ -35,7 +36,7 @@ PopoverErrorView::PopoverErrorView(const QString &description, int width, QWidge
     line->setTextFormat(Qt::PlainText);
     line->setWordWrap(true);
     line->setAlignment(Qt::AlignCenter);
-    line->setFont(popoverFont(13, QFont::Normal));
+    line->setFont(popoverFont(TextSize::regular, QFont::Normal));
     line->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QPalette palette = line->palette();
     // On the popover's base colour a label draws with the Text role.
@@ -44,6 +45,13 @@ PopoverErrorView::PopoverErrorView(const QString &description, int width, QWidge
     // A layout asks a wrapped label for its height at a guessed width; the popover's width is fixed.
     line->setFixedHeight(line->heightForWidth(width - 2 * margin));
     layout->addWidget(line);
+    // The footer with its refresh key is not shown over this view.
+    const QString key = QKeySequence(Qt::CTRL | Qt::Key_R).toString(QKeySequence::NativeText);
+    auto *hint = new TextLabel(tr("Press %1 to try again").arg(key), popoverFont(TextSize::small, QFont::Normal),
+                               TextTone::secondary, this);
+    hint->setObjectName(QStringLiteral("list-error-hint"));
+    hint->setAlignment(Qt::AlignCenter);
+    layout->addWidget(hint);
     layout->addStretch(1);
 }
 

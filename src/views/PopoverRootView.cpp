@@ -8,6 +8,7 @@
 #include "PopoverFooterView.h"
 #include "PopoverHeaderView.h"
 #include "PortListView.h"
+#include "ViewStyle.h"
 #include "model/ListingErrorText.h"
 #include "model/MainThreadTask.h"
 #include "model/PortStore.h"
@@ -17,6 +18,7 @@
 #include <QStyleHints>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <qcoro/qcorotimer.h>
 
 #include <chrono>
 #include <limits>
@@ -51,7 +53,7 @@ PopoverRootView::PopoverRootView(PortStore &store, QWidget *parent)
     , m_layout(new QVBoxLayout(this))
     , m_announcer(new PopoverAnnouncer(this)) {
     installPopoverAccessibility();
-    setFixedWidth(popoverWidth);
+    setFixedWidth(popoverWidth());
     // Everything paints on the base colour; the red and the selection tint are chosen for it.
     setBackgroundRole(QPalette::Base);
     setAutoFillBackground(true);
@@ -75,6 +77,10 @@ QList<QObject *> PopoverRootView::accessibleChildren() const {
     return children + m_announcer->announcements();
 }
 
+int PopoverRootView::pageStep(int direction) const {
+    return m_list ? m_list->pageStep(direction) : direction;
+}
+
 void PopoverRootView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     render();
@@ -84,21 +90,21 @@ void PopoverRootView::showEvent(QShowEvent *event) {
     const bool activationUntold =
         QGuiApplication::focusWindow() && QGuiApplication::focusWindow() == window()->windowHandle();
     // After the window's show, and its activation, have reached assistive technology, the
-    // selected row takes the focus.
-    QMetaObject::invokeMethod(
-        this,
-        [this, activationUntold] {
-            if (!isVisible() || !isActiveWindow())
-                return;
-            if (activationUntold) {
-                QAccessible::State active;
-                active.active = true;
-                QAccessibleStateChangeEvent activated(window(), active);
-                QAccessible::updateAccessibility(&activated);
-            }
-            setTellsFocus(true);
-        },
-        Qt::QueuedConnection);
+    // selected row takes the focus. Shown again, the window is most often activated once more a
+    // moment later (changeEvent gives the focus then); only where that does not come is the
+    // activation told here.
+    startMainThreadTask([view = QPointer<PopoverRootView>(this), activationUntold]() -> QCoro::Task<> {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(activationUntold ? 300 : 0));
+        if (!view || !view->isVisible() || !view->isActiveWindow() || view->m_tellsFocus)
+            co_return;
+        if (activationUntold) {
+            QAccessible::State active;
+            active.active = true;
+            QAccessibleStateChangeEvent activated(view->window(), active);
+            QAccessible::updateAccessibility(&activated);
+        }
+        view->setTellsFocus(true);
+    });
     startMainThreadTask([store = QPointer<PortStore>(&m_store)]() -> QCoro::Task<> {
         if (store && store->refreshState() == RefreshState::idle)
             co_await store->refresh();
@@ -113,9 +119,16 @@ void PopoverRootView::hideEvent(QHideEvent *event) {
 void PopoverRootView::changeEvent(QEvent *event) {
     QWidget::changeEvent(event);
     // A window that becomes active after it shows (a tool window on Wayland, a click back into
-    // the UI-test window) gives the focus then.
-    if (event->type() == QEvent::ActivationChange)
-        setTellsFocus(isVisible() && isActiveWindow());
+    // the UI-test window, a popup opened again) gives the focus then: after Qt has told assistive
+    // technology of the activation, so that a reader hears the window before the row.
+    if (event->type() != QEvent::ActivationChange)
+        return;
+    if (!isActiveWindow()) {
+        setTellsFocus(false);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this] { setTellsFocus(isVisible() && isActiveWindow()); }, Qt::QueuedConnection);
 }
 
 void PopoverRootView::setTellsFocus(bool tells) {
@@ -177,6 +190,7 @@ void PopoverRootView::render() {
             m_footerDivider = new Divider(this);
             m_footer = new PopoverFooterView(text, tone, this);
         }
+        m_footer->setBusy(m_store.isRefreshing());
         content << m_footerDivider << m_footer;
     } else {
         delete m_footerDivider;
@@ -211,7 +225,7 @@ void PopoverRootView::renderError(const QString &description) {
     if (m_message && key == m_messageKey)
         return;
     delete m_message;
-    m_message = new PopoverErrorView(description, popoverWidth, this);
+    m_message = new PopoverErrorView(description, popoverWidth(), this);
     m_messageKey = key;
 }
 
@@ -234,6 +248,18 @@ void PopoverRootView::noteChanges() {
             snapshot.rowErrors.insert(record.id, record.error);
     }
     m_pendingAnnouncements += m_announcements.update(std::move(snapshot));
+    // A stop that ends within half a second is heard once, by its outcome; a longer one is told
+    // as it goes on.
+    for (const qint32 pid : m_announcements.takeStartedKills()) {
+        startMainThreadTask([view = QPointer<PopoverRootView>(this), pid]() -> QCoro::Task<> {
+            co_await QCoro::sleepFor(std::chrono::milliseconds(500));
+            if (!view)
+                co_return;
+            const std::optional<QString> message = view->m_announcements.stillStopping(pid);
+            if (message && view->isVisible())
+                view->m_announcer->announce(*message);
+        });
+    }
 }
 
 void PopoverRootView::announcePending() {

@@ -18,20 +18,20 @@ class PortStore;
 
 // The popup's content: header, lazily built rows, messages and footer, rendered from the
 // store on each change; parts that stay as they were are kept. Beyond its widgets it keeps
-// only what assistive technology has been told. 320 wide, height from its content. The
-// store must outlive the view.
+// only what assistive technology has been told. 320 wide at the default font size, height from
+// its content. The store must outlive the view.
 class PopoverRootView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int popoverWidth = 320;
-
     explicit PopoverRootView(PortStore &store, QWidget *parent = nullptr);
     ~PopoverRootView() override;
 
     // The shown parts top to bottom, then the latest announcements: the order a screen reader
     // reads.
     QList<QObject *> accessibleChildren() const;
+    // How many rows a page down (direction 1) or up (-1) moves the selection.
+    int pageStep(int direction) const;
 
 protected:
     // Each time it comes on screen it renders anew (the footer's age is read at rendering)

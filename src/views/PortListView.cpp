@@ -1,10 +1,12 @@
 #include "PortListView.h"
 
 #include "PortRowView.h"
+#include "ViewStyle.h"
 #include "model/BackgroundRelease.h"
 
 #include <QAccessible>
 #include <QScrollBar>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -42,17 +44,11 @@ void PortListView::setRows(Rows rows) {
         built.insert(row->entry().id(), row);
     m_builtRows.clear();
 
-    const PortRowView::Heights heights;
-    m_offsets.resize(size_t(m_rows.entries.size()) + 1);
-    m_offsets[0] = 0;
-    qsizetype selectedIndex = -1;
+    m_selectedIndex = -1;
     for (qsizetype i = 0; i < m_rows.entries.size(); ++i) {
-        const PortEntry &entry = m_rows.entries.at(i);
-        const PortEntryID id = entry.id();
-        const bool hasError = m_rows.rowErrors.contains(id);
-        m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + heights.of(PortRowView::hasDetailLine(entry), hasError);
-        if (selectedIndex < 0 && m_rows.selectedEntryID == id)
-            selectedIndex = i;
+        const PortEntryID id = m_rows.entries.at(i).id();
+        if (m_selectedIndex < 0 && m_rows.selectedEntryID == id)
+            m_selectedIndex = i;
         if (!built.isEmpty()) {
             if (const auto row = built.constFind(id); row != built.cend()) {
                 m_builtRows.emplace(i, *row);
@@ -61,14 +57,9 @@ void PortListView::setRows(Rows rows) {
         }
     }
     qDeleteAll(built);
-    m_selectedIndex = selectedIndex;
-
-    setFixedHeight(visibleHeight());
-    QScrollBar *bar = verticalScrollBar();
-    bar->setPageStep(visibleHeight());
-    bar->setRange(0, contentHeight() - visibleHeight());
-    if (selectionMoved && selectedIndex >= 0)
-        scrollToShow(selectedIndex);
+    computeOffsets();
+    if (selectionMoved && m_selectedIndex >= 0)
+        scrollToShow(m_selectedIndex);
     placeRows();
     // Rows just built already have these inputs, and then nothing changes.
     for (const auto &[index, row] : m_builtRows) {
@@ -77,6 +68,56 @@ void PortListView::setRows(Rows rows) {
                        m_rows.rowErrorDetails.value(entry.id()));
     }
     focusSelectedRow();
+}
+
+// Every row's offset from its content at the rows' width: the list's, less a scroll bar's where
+// the rows overflow and the bar takes room beside them.
+void PortListView::computeOffsets() {
+    const auto offsetsAt = [this](int rowWidth) {
+        const PortRowView::Heights heights(rowWidth);
+        m_offsets.resize(size_t(m_rows.entries.size()) + 1);
+        m_offsets[0] = 0;
+        for (qsizetype i = 0; i < m_rows.entries.size(); ++i) {
+            const PortEntry &entry = m_rows.entries.at(i);
+            const auto error = m_rows.rowErrors.constFind(entry.id());
+            // Only rows with an error or without a process depend on the width.
+            const int height = error == m_rows.rowErrors.cend() && entry.hasProcess()
+                                   ? heights.of(PortRowView::hasDetailLine(entry), false)
+                                   : heights.of(entry, error == m_rows.rowErrors.cend()
+                                                           ? std::nullopt
+                                                           : std::optional(PortRowView::errorText(
+                                                                 *error, m_rows.rowErrorDetails.value(entry.id()))));
+            m_offsets[size_t(i) + 1] = m_offsets[size_t(i)] + height;
+        }
+    };
+    // The list spans the popover.
+    int rowWidth = popoverWidth();
+    offsetsAt(rowWidth);
+    if (contentHeight() > maximumViewportHeight() &&
+        !style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, verticalScrollBar())) {
+        rowWidth -= verticalScrollBar()->sizeHint().width();
+        offsetsAt(rowWidth);
+    }
+    setFixedHeight(visibleHeight());
+    QScrollBar *bar = verticalScrollBar();
+    bar->setPageStep(visibleHeight());
+    bar->setRange(0, contentHeight() - visibleHeight());
+}
+
+int PortListView::maximumViewportHeight() {
+    return scaled(320);
+}
+
+int PortListView::pageStep(int direction) const {
+    if (m_selectedIndex < 0)
+        return direction;
+    // The row a page below the selected row's top, or a page above its bottom.
+    const int y = direction > 0 ? m_offsets[size_t(m_selectedIndex)] + visibleHeight()
+                                : m_offsets[size_t(m_selectedIndex) + 1] - visibleHeight() - 1;
+    const qsizetype target = std::clamp<qsizetype>(
+        std::upper_bound(m_offsets.begin(), m_offsets.end(), y) - m_offsets.begin() - 1, 0, m_rows.entries.size() - 1);
+    const qsizetype step = target - m_selectedIndex;
+    return int(step == 0 ? direction : step);
 }
 
 QList<PortRowView *> PortListView::builtRows() const {
@@ -116,7 +157,7 @@ void PortListView::focusSelectedRow() {
 }
 
 QSize PortListView::sizeHint() const {
-    return {maximumViewportHeight, visibleHeight()};
+    return {maximumViewportHeight(), visibleHeight()};
 }
 
 QSize PortListView::minimumSizeHint() const {
@@ -133,7 +174,7 @@ void PortListView::resizeEvent(QResizeEvent *event) {
 }
 
 int PortListView::visibleHeight() const {
-    return std::min(contentHeight(), maximumViewportHeight);
+    return std::min(contentHeight(), maximumViewportHeight());
 }
 
 void PortListView::scrollToShow(qsizetype index) {

@@ -16,7 +16,8 @@ namespace quaystone {
 
 class PortRowView;
 
-// The scrolling list of rows, at most 320 pixels high and shrinking to its rows. Rows are
+// The scrolling list of rows, at most 320 pixels high (at the default font size) and shrinking
+// to its rows. Rows are
 // built lazily: every row's offset follows from its content, so only the rows that intersect
 // the viewport exist as widgets; the others are built when scrolled into view and dropped
 // when scrolled out. A row is known by its entry's id across changes.
@@ -24,7 +25,7 @@ class PortListView : public QAbstractScrollArea {
     Q_OBJECT
 
 public:
-    static constexpr int maximumViewportHeight = 320;
+    static int maximumViewportHeight();
 
     // The inputs of every row, read from the store at one render.
     struct Rows {
@@ -49,6 +50,9 @@ public:
     // time the selection moves; turned on again, it is told anew. The popup turns it on once
     // its window is shown and active.
     void setTellsFocus(bool tells);
+    // How many rows from the selected one a page down (direction 1) or up (-1) goes: to the row a
+    // viewport's height away, at least one row.
+    int pageStep(int direction) const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -60,6 +64,7 @@ protected:
 private:
     int contentHeight() const { return m_offsets.back(); }
     int visibleHeight() const;
+    void computeOffsets();
     void scrollToShow(qsizetype index);
     void placeRows();
     std::optional<RowError> rowErrorOf(PortEntryID id) const;

@@ -12,6 +12,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 
 #include <algorithm>
 
@@ -24,39 +25,91 @@ constexpr int verticalPadding = 8;
 constexpr int labelSpacing = 4;
 constexpr int nameDirectorySpacing = 2;
 constexpr int minimumSpacerWidth = 8;
-constexpr int killFrameSize = 16;
 
 QFont portFont() {
-    return popoverMonospacedFont(13, QFont::Medium);
+    return popoverMonospacedFont(TextSize::regular, QFont::Medium);
 }
 
 QFont nameFont() {
-    return popoverFont(13, QFont::Normal);
+    return popoverFont(TextSize::regular, QFont::Normal);
 }
 
 QFont directoryFont() {
-    return popoverFont(11, QFont::Normal);
+    return popoverFont(TextSize::small, QFont::Normal);
 }
 
 QFont errorFont() {
-    return popoverFont(11, QFont::Medium);
+    return popoverFont(TextSize::small, QFont::Medium);
+}
+
+// A system unit's manager stops it for any user, after polkit asks for an administrator.
+bool hasKillButton(const PortEntry &entry) {
+    return entry.hasProcess() || entry.container().has_value() ||
+           (entry.service() && entry.service()->scope == ServiceScope::system);
+}
+
+// The process's name, or the owner of another user's listener, whose process is not seen.
+const QString &shownName(const PortEntry &entry) {
+    return hasKillButton(entry) ? entry.processName() : entry.ownerName();
+}
+
+// The width of the error line: the row but its padding and kill button.
+int errorWidth(int rowWidth, bool killButton) {
+    return rowWidth - 2 * horizontalPadding - (killButton ? PortRowView::columnSpacing + KillButton::frameSize() : 0);
+}
+
+// The width of another user's name: the error line's but the port and the least gap after it.
+int ownerWidth(int rowWidth) {
+    return errorWidth(rowWidth, false) - PortRowView::portColumnWidth() - 2 * PortRowView::columnSpacing -
+           minimumSpacerWidth;
+}
+
+int adminButtonHeight() {
+    return QFontMetrics(errorFont()).height() + 8;
+}
+
+// A tooltip is rich text whenever Qt::mightBeRichText guesses so, and a command line may hold
+// markup (an <img> that loads /dev/zero, a <b> that restyles it): it is always given as escaped
+// markup, which renders as the plain text it holds.
+QString plainToolTip(const QString &text) {
+    if (text.isEmpty())
+        return text;
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 } // namespace
 
-PortRowView::Heights::Heights() {
-    // Mirrors the layouts built below; every text line is exactly its font's height.
-    const int port = QFontMetrics(portFont()).height();
-    const int name = QFontMetrics(nameFont()).height();
-    const int directory = QFontMetrics(directoryFont()).height();
-    const int error = QFontMetrics(errorFont()).height();
-    for (const bool hasDirectory : {false, true}) {
-        for (const bool hasError : {false, true}) {
-            const int topLine = std::max(port, name + (hasDirectory ? nameDirectorySpacing + directory : 0));
-            const int label = topLine + (hasError ? labelSpacing + error : 0);
-            m_heights[hasDirectory][hasError] = std::max(label, killFrameSize) + 2 * verticalPadding;
-        }
-    }
+int PortRowView::portColumnWidth() {
+    return scaled(48);
+}
+
+PortRowView::Heights::Heights(int rowWidth)
+    : m_rowWidth(rowWidth)
+    , m_port(QFontMetrics(portFont()).height())
+    , m_name(QFontMetrics(nameFont()).height())
+    , m_directory(QFontMetrics(directoryFont()).height())
+    , m_error(QFontMetrics(errorFont()).height())
+    , m_adminButton(adminButtonHeight()) {}
+
+// Mirrors the layouts built below; every text line is exactly its font's height.
+int PortRowView::Heights::of(const PortEntry &entry, const std::optional<QString> &errorText) const {
+    const bool killButton = hasKillButton(entry);
+    const int nameLines =
+        killButton ? 1 : TextLabel::lineCount(nameFont(), displayText(shownName(entry)), ownerWidth(m_rowWidth));
+    const int errorLines =
+        errorText ? TextLabel::lineCount(errorFont(), *errorText, errorWidth(m_rowWidth, killButton)) : 0;
+    const int topLine =
+        std::max(m_port, nameLines * m_name + (hasDetailLine(entry) ? nameDirectorySpacing + m_directory : 0));
+    const int label = topLine + (errorLines > 0 ? labelSpacing + errorLines * m_error : 0);
+    if (killButton)
+        return std::max(label, KillButton::frameSize()) + 2 * verticalPadding;
+    return label + labelSpacing + m_adminButton + 2 * verticalPadding;
+}
+
+int PortRowView::Heights::of(bool hasDirectory, bool hasError) const {
+    const int topLine = std::max(m_port, m_name + (hasDirectory ? nameDirectorySpacing + m_directory : 0));
+    const int label = topLine + (hasError ? labelSpacing + m_error : 0);
+    return std::max(label, KillButton::frameSize()) + 2 * verticalPadding;
 }
 
 PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
@@ -67,10 +120,12 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     , m_isSelected(isSelected)
     , m_select(std::move(select)) {
     const QString port = QString::number(entry.port());
+    const bool killButton = hasKillButton(entry);
 
-    auto *row = new QHBoxLayout(this);
+    // Another user's row puts its stop button under the texts, where the owner has room.
+    QBoxLayout *row = killButton ? static_cast<QBoxLayout *>(new QHBoxLayout(this)) : new QVBoxLayout(this);
     row->setContentsMargins(horizontalPadding, verticalPadding, horizontalPadding, verticalPadding);
-    row->setSpacing(columnSpacing);
+    row->setSpacing(killButton ? columnSpacing : labelSpacing);
 
     m_selectButton = new PlainButton(this);
     m_selectButton->setObjectName(QStringLiteral("port-row-") + port);
@@ -84,12 +139,12 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     auto *topLine = new QHBoxLayout;
     topLine->setSpacing(columnSpacing);
     auto *portLabel = new TextLabel(port, portFont(), TextTone::primary, m_selectButton);
-    portLabel->setFixedWidth(portColumnWidth);
+    portLabel->setFixedWidth(portColumnWidth());
     topLine->addWidget(portLabel, 0, Qt::AlignTop);
 
     m_texts = new QVBoxLayout;
     m_texts->setSpacing(nameDirectorySpacing);
-    m_nameLabel = new TextLabel(displayText(entry.processName()), nameFont(), TextTone::primary, m_selectButton);
+    m_nameLabel = new TextLabel(displayText(shownName(entry)), nameFont(), TextTone::primary, m_selectButton);
     m_texts->addWidget(m_nameLabel);
     m_texts->addStretch(1);
     topLine->addLayout(m_texts);
@@ -97,29 +152,31 @@ PortRowView::PortRowView(const PortEntry &entry, bool isSelected, std::optional<
     m_label->addLayout(topLine);
     m_label->addStretch(1);
 
-    if (entry.hasProcess() || entry.container()) {
+    if (killButton) {
         m_killButton = new KillButton(isSelected ? TextTone::red : TextTone::secondary, this);
         m_killButton->setObjectName(QStringLiteral("kill-port-") + port);
         connect(m_killButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
         row->addWidget(m_killButton, 0, Qt::AlignTop);
     } else {
         // Another user's listener: only root can stop it, after the user authenticates.
-        m_adminStopButton = new PlainButton(this);
+        m_adminStopButton = new QPushButton(tr("Stop as administrator..."), this);
         m_adminStopButton->setObjectName(QStringLiteral("admin-stop-port-") + port);
-        // As tall as the kill button's frame, so that Heights holds for these rows too.
-        m_adminStopButton->setFixedHeight(killFrameSize);
-        auto *text = new QHBoxLayout(m_adminStopButton);
-        text->setContentsMargins(0, 0, 0, 0);
-        text->addWidget(
-            new TextLabel(tr("Stop as administrator..."), errorFont(), TextTone::secondary, m_adminStopButton), 0,
-            Qt::AlignVCenter);
+        m_adminStopButton->setFont(errorFont());
+        m_adminStopButton->setFixedHeight(adminButtonHeight());
+        // Enter presses it too once Tab has given it the focus.
+        m_adminStopButton->setAutoDefault(true);
         connect(m_adminStopButton, &QAbstractButton::clicked, this, [kill = std::move(kill)] { kill(); });
-        row->addWidget(m_adminStopButton, 0, Qt::AlignTop);
+        auto *line = new QHBoxLayout;
+        line->addSpacing(portColumnWidth() + columnSpacing);
+        line->addWidget(m_adminStopButton);
+        line->addStretch(1);
+        row->addLayout(line);
     }
 
     setDetailLine();
     setRowError(rowError, rowErrorDetail);
     setAccessibleNames();
+    applySelection();
 }
 
 PortRowView::~PortRowView() = default;
@@ -127,15 +184,18 @@ PortRowView::~PortRowView() = default;
 void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError,
                             const QString &rowErrorDetail) {
     // Exact comparisons: the texts are shown as they are, only escaped.
-    const bool renamed = entry.processName() != m_entry.processName() || entry.container() != m_entry.container();
+    const bool renamed = shownName(entry) != shownName(m_entry) || entry.container() != m_entry.container() ||
+                         entry.service() != m_entry.service();
     const bool described = entry.commandLine() != m_entry.commandLine() || entry.ownerName() != m_entry.ownerName();
     const bool moved = entry.workingDirectory() != m_entry.workingDirectory() ||
                        entry.workingDirectoryDeleted() != m_entry.workingDirectoryDeleted() ||
-                       entry.container() != m_entry.container();
+                       entry.container() != m_entry.container() || entry.service() != m_entry.service();
     m_entry = entry;
-    if (renamed)
-        m_nameLabel->setText(displayText(entry.processName()));
-    if (renamed || described)
+    if (renamed) {
+        m_nameLabel->setText(displayText(shownName(entry)));
+        wrapTexts();
+    }
+    if (renamed || described || moved)
         setAccessibleNames();
     if (moved)
         setDetailLine();
@@ -144,7 +204,7 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
         m_isSelected = isSelected;
         if (m_killButton)
             m_killButton->setTone(isSelected ? TextTone::red : TextTone::secondary);
-        update();
+        applySelection();
     }
     setRowError(rowError, rowErrorDetail);
     // The row's spoken name joins the port, name, folder and error.
@@ -164,6 +224,21 @@ void PortRowView::setAccessibleNames() {
             m_killButton->setAccessibleName(tr("Stop container %1 on port %2").arg(name, port));
         return;
     }
+    if (m_entry.service()) {
+        // The unit is what a stop acts on, so it leads the description; the command line follows.
+        const QString unit = *secondLine(m_entry);
+        m_selectButton->setAccessibleName(tr("Port %1, %2, %3").arg(port, name, unit));
+        QString about = unit;
+        if (m_entry.commandLine())
+            about += u'\n' + displayText(*m_entry.commandLine());
+        m_selectButton->setToolTip(about);
+        m_selectButton->setAccessibleDescription(about);
+        if (m_killButton)
+            m_killButton->setAccessibleName(tr("Stop %1 on port %2").arg(displayText(m_entry.service()->name), port));
+        if (m_adminStopButton)
+            m_adminStopButton->setAccessibleName(tr("Stop the listener on port %1 as administrator").arg(port));
+        return;
+    }
     if (!m_entry.hasProcess()) {
         const QString owner = displayText(m_entry.ownerName());
         m_selectButton->setAccessibleName(tr("Port %1, owned by %2, another user").arg(port, owner));
@@ -171,7 +246,7 @@ void PortRowView::setAccessibleNames() {
                                  "stopping it needs an administrator.")
                                   .arg(owner)
                                   .arg(m_entry.id().ownerUid);
-        m_selectButton->setToolTip(about);
+        m_selectButton->setToolTip(plainToolTip(about));
         m_selectButton->setAccessibleDescription(about);
         if (m_adminStopButton)
             m_adminStopButton->setAccessibleName(tr("Stop the listener on port %1 as administrator").arg(port));
@@ -180,7 +255,7 @@ void PortRowView::setAccessibleNames() {
     m_selectButton->setAccessibleName(tr("Port %1, %2").arg(port, name));
     // The full command line tells apart the many servers that share one name ("node", "python3").
     const QString commandLine = m_entry.commandLine() ? displayText(*m_entry.commandLine()) : QString();
-    m_selectButton->setToolTip(commandLine);
+    m_selectButton->setToolTip(plainToolTip(toolTipText(m_entry)));
     m_selectButton->setAccessibleDescription(commandLine);
     // The port keeps the names apart when one program listens on several ports.
     if (m_killButton)
@@ -189,12 +264,23 @@ void PortRowView::setAccessibleNames() {
 
 // Asked for every listed row on each render, so it builds no text: it must agree with secondLine.
 bool PortRowView::hasDetailLine(const PortEntry &entry) {
-    return entry.container() || !entry.hasProcess() || entry.workingDirectory().has_value();
+    return entry.container() || entry.service() || !entry.hasProcess() || entry.workingDirectory().has_value();
+}
+
+QString PortRowView::toolTipText(const PortEntry &entry) {
+    QStringList lines;
+    if (entry.workingDirectory())
+        lines.append(displayText(*entry.workingDirectory()));
+    if (entry.commandLine())
+        lines.append(displayText(*entry.commandLine()));
+    return lines.join(QLatin1Char('\n'));
 }
 
 std::optional<QString> PortRowView::secondLine(const PortEntry &entry) {
     if (entry.container())
         return tr("%1 \u00B7 container").arg(displayText(entry.container()->image));
+    if (entry.service())
+        return tr("%1 \u00B7 %2").arg(displayText(entry.service()->name), serviceScopeText(entry.service()->scope));
     if (!entry.hasProcess())
         return tr("another user's process");
     return entry.workingDirectory() ? std::optional(displayText(*entry.workingDirectory())) : std::nullopt;
@@ -211,7 +297,7 @@ void PortRowView::setDetailLine() {
     auto *line = new QHBoxLayout(m_detailLine);
     line->setContentsMargins(0, 0, 0, 0);
     line->setSpacing(4);
-    if (!m_entry.hasProcess()) {
+    if (!m_entry.hasProcess() || m_entry.service()) {
         line->addWidget(new TextLabel(*secondLine(m_entry), directoryFont(), TextTone::secondary, m_detailLine), 1);
     } else {
         auto *path =
@@ -243,7 +329,43 @@ void PortRowView::setRowError(std::optional<RowError> rowError, const QString &d
     m_errorLabel->setObjectName(QStringLiteral("row-error-") + QString::number(m_entry.port()));
     m_errorLabel->setAccessibleName(m_errorLabel->text());
     m_label->insertWidget(1, m_errorLabel);
+    wrapTexts();
     m_errorLabel->show();
+}
+
+void PortRowView::wrapTexts() {
+    // Built before it is placed, a row is first too narrow for any text.
+    if (ownerWidth(width()) <= 0)
+        return;
+    if (m_errorLabel)
+        m_errorLabel->wrapAt(errorWidth(width(), m_killButton != nullptr));
+    if (m_adminStopButton)
+        m_nameLabel->wrapAt(ownerWidth(width()));
+}
+
+// A selected row paints on the highlight, and its texts and cross take their tones from it.
+void PortRowView::applySelection() {
+    if (m_adminStopButton) {
+        // Tab reaches the stop button of the selected row only, and leaves it when the row does.
+        m_adminStopButton->setFocusPolicy(m_isSelected ? Qt::TabFocus : Qt::NoFocus);
+        if (!m_isSelected && m_adminStopButton->hasFocus())
+            m_adminStopButton->clearFocus();
+    }
+    const QWidget *parent = parentWidget();
+    setPalette(m_isSelected ? selectedRowPalette(parent ? parent->palette() : palette()) : QPalette());
+    update();
+}
+
+bool PortRowView::event(QEvent *event) {
+    // A theme's new palette makes a new highlight.
+    if (event->type() == QEvent::ApplicationPaletteChange && m_isSelected)
+        applySelection();
+    return QWidget::event(event);
+}
+
+void PortRowView::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    wrapTexts();
 }
 
 QString PortRowView::errorText(RowError error, const QString &detail) {
@@ -258,6 +380,8 @@ QString PortRowView::errorText(RowError error, const QString &detail) {
         return tr("Stopping as administrator is unavailable");
     case RowError::couldNotStopContainer:
         return detail.isEmpty() ? tr("Could not stop container") : tr("Could not stop container: %1").arg(detail);
+    case RowError::couldNotStopService:
+        return tr("Could not stop %1").arg(detail);
     case RowError::containerProxy:
         return tr("Forwards a container's port: stop the container instead");
     }
@@ -266,7 +390,7 @@ QString PortRowView::errorText(RowError error, const QString &detail) {
 
 void PortRowView::paintEvent(QPaintEvent *) {
     if (m_isSelected)
-        QPainter(this).fillRect(rect(), selectionTint(palette()));
+        QPainter(this).fillRect(rect(), palette().color(QPalette::Base));
 }
 
 // The padding around the row's content selects too, so the whole row but its kill button

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ViewStyle.h"
 #include "model/PortEntry.h"
 #include "model/RowError.h"
 
@@ -8,6 +9,7 @@
 #include <functional>
 #include <optional>
 
+class QPushButton;
 class QVBoxLayout;
 
 namespace quaystone {
@@ -17,26 +19,31 @@ class PlainButton;
 class TextLabel;
 
 // One listening socket: the port, the process name and, when known, its working directory,
-// an error line after a failed kill, and a kill button. A click anywhere but on the kill
-// button selects the row. A listener of another user shows its owner and, in place of the kill
-// button, one that stops it as administrator: there is no process this user could signal.
+// an error line after a failed kill (wrapped, never elided), and a kill button. A click anywhere
+// but on the kill button selects the row. A listener of another user shows its owner (wrapped,
+// never elided) and, under it in place of the kill button, a button that stops it as
+// administrator: there is no process this user could signal. That button takes the keyboard
+// focus by Tab while its row is selected.
 class PortRowView : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int portColumnWidth = 48;
     static constexpr int columnSpacing = 12;
+    // 48 pixels at the default font size.
+    static int portColumnWidth();
 
-    // A row's height depends only on whether it shows a second line (a directory, or the hint
-    // on another user's listener) and an error line, and on the fonts; the list places rows it
-    // has not built from these four values.
+    // A row's height follows from its entry, its error's text, the fonts and the row's width;
+    // the list places rows it has not built from these.
     class Heights {
     public:
-        Heights();
-        int of(bool hasDirectory, bool hasError) const { return m_heights[hasDirectory][hasError]; }
+        explicit Heights(int rowWidth = popoverWidth());
+        int of(const PortEntry &entry, const std::optional<QString> &errorText) const;
+        // A row of the user's own process whose error, if any, takes one line.
+        int of(bool hasDirectory, bool hasError) const;
 
     private:
-        int m_heights[2][2];
+        int m_rowWidth;
+        int m_port, m_name, m_directory, m_error, m_adminButton;
     };
 
     PortRowView(const PortEntry &entry, bool isSelected, std::optional<RowError> rowError, std::function<void()> select,
@@ -57,16 +64,22 @@ public:
     // The line under the name: the working directory, a container's image and the word
     // "container", or the hint on another user's listener. None when there is none of these.
     static std::optional<QString> secondLine(const PortEntry &entry);
+    // The full folder on one line, the command line under it.
+    static QString toolTipText(const PortEntry &entry);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     void setAccessibleNames();
     void setDetailLine();
     void setRowError(std::optional<RowError> rowError, const QString &detail);
+    void applySelection();
+    void wrapTexts();
 
     PortEntry m_entry;
     bool m_isSelected;
@@ -81,7 +94,7 @@ private:
     TextLabel *m_errorLabel = nullptr;
     // One of the two: a kill button for the user's own process, else a stop as administrator.
     KillButton *m_killButton = nullptr;
-    PlainButton *m_adminStopButton = nullptr;
+    QPushButton *m_adminStopButton = nullptr;
 };
 
 } // namespace quaystone

@@ -22,8 +22,10 @@ QStringList visibleWindowTitles() {
 
 } // namespace
 
-TEST(AppDelegate, NormalModeShowsNoWindowAndStartsNoRefresh) {
-    AppDelegate delegate(LaunchOptions{});
+TEST(AppDelegate, BackgroundStartShowsNoWindowAndStartsNoRefresh) {
+    LaunchOptions background;
+    background.startMode = StartMode::background;
+    AppDelegate delegate(background);
     delegate.applicationDidFinishLaunching();
     EXPECT_TRUE(visibleWindowTitles().isEmpty());
     EXPECT_EQ(delegate.store().refreshState(), RefreshState::idle);

@@ -13,6 +13,7 @@ public:
     void dismiss() override { shown = false; }
     void setKeyHandler(KeyHandler handler) override { keyHandler = std::move(handler); }
     void setIconPressHandler(IconPressHandler) override {}
+    int pageStep(int direction) const override { return direction * 5; }
 
     bool shown = false;
     KeyHandler keyHandler;
@@ -23,8 +24,11 @@ public:
     void install(MenuBarController &) override {}
     void setLaunchAtLoginChecked(bool) override {}
     void popUpAtCursor() override { ++popUpCount; }
+    bool hasIcon() const override { return icon; }
+    void whenTrayKnown(std::function<void()> then) override { then(); }
 
     int popUpCount = 0;
+    bool icon = true;
 };
 
 // Keeps the setting in memory and counts its reads; a refusing one changes nothing.

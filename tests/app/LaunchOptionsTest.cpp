@@ -9,8 +9,8 @@ namespace {
 const QString program = QStringLiteral("/usr/bin/quaystone");
 
 LaunchOptions options(bool host, UITestScenario scenario, TerminalCommand command = TerminalCommand::none,
-                      ListingSource source = ListingSource::kernel) {
-    return {host, scenario, command, std::nullopt, source};
+                      ListingSource source = ListingSource::kernel, StartMode mode = StartMode::interactive) {
+    return {host, scenario, command, std::nullopt, source, mode};
 }
 
 } // namespace
@@ -47,6 +47,8 @@ TEST(LaunchOptions, OptionsAreWholeCaseSensitiveArgumentsInAnyOrder) {
         {{program, "-qwindowtitle", "--list"}, options(false, normal)},
         // The program path is never read as an option.
         {{"--list"}, options(false, normal)},
+        {{program, "--toggle", "--toggle"}, options(false, normal, none, ListingSource::kernel, StartMode::toggle)},
+        {{program, "-platform", "xcb", "--background"}, options(false, normal, none, ListingSource::kernel, StartMode::background)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
@@ -75,6 +77,10 @@ TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
         {{program, "--ui-test-host", "--list"}, "cannot be combined"},
         {{program, "--stop"}, "--stop needs a port"},
         {{program, "--stop", "5000", "--list"}, "--stop goes alone"},
+        {{program, "--toggle", "--stop", "5000"}, "--stop goes alone"},
+        {{program, "--toggle", "--background"}, "cannot be combined"},
+        {{program, "--background", "--list"}, "go with the tray app only"},
+        {{program, "--ui-test-host", "--toggle"}, "go with the tray app only"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
@@ -87,7 +93,7 @@ TEST(LaunchOptions, WrongCommandLinesAreRefusedWithAMessageNamingTheFault) {
 TEST(LaunchOptions, HelpNamesEveryOption) {
     const QString help = LaunchOptions::helpText();
     for (const char *option : {"--list", "--json", "--lsof", "--stop PORT", "--help", "-h,", "--version",
-                               "--ui-test-host", "--ui-test-kill-permission-denied"})
+                               "--background", "--toggle", "--ui-test-host", "--ui-test-kill-permission-denied"})
         EXPECT_TRUE(help.contains(QString::fromUtf8(option))) << option;
 }
 

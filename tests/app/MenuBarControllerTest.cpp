@@ -70,6 +70,11 @@ TEST(MenuBarControllerKeys, MapsKeysOfTheOpenPopup) {
         {"up", {Qt::Key_Up, {}, none}, true, Effect::selectedPrevious},
         {"shift+up", {Qt::Key_Up, {}, Qt::ShiftModifier}, true, Effect::selectedPrevious},
         {"down", {Qt::Key_Down, {}, Qt::KeypadModifier}, true, Effect::selectedNext},
+        // Three rows: the first and the last are a page and all the rows away.
+        {"home", {Qt::Key_Home, {}, none}, true, Effect::selectedPrevious},
+        {"end", {Qt::Key_End, {}, none}, true, Effect::selectedNext},
+        {"page up", {Qt::Key_PageUp, {}, none}, true, Effect::selectedPrevious},
+        {"page down", {Qt::Key_PageDown, {}, none}, true, Effect::selectedNext},
         {"backspace", {Qt::Key_Backspace, "\b", none}, true, Effect::killedSelected},
         {"ctrl+delete", {Qt::Key_Delete, "\x7f", ctrl}, true, Effect::killedSelected},
         {"escape", {Qt::Key_Escape, "\x1b", none}, true, Effect::closed},
@@ -189,5 +194,46 @@ TEST(MenuBarControllerClicks, TheSecondClickOfADoubleClickLeavesThePopupOpen) {
         drainEvents();
         EXPECT_EQ(h.popover->shown, c.shownAfter);
         EXPECT_EQ(h.listing->ranges.size(), 1); // the open's refresh only
+    }
+}
+
+TEST(MenuBarControllerActivation, ShowsThePopupAtTheIconElseTheWindow) {
+    enum Shown { nothing, popup, window };
+    using Request = void (MenuBarController::*)();
+    const Request activate = &MenuBarController::activate, toggle = &MenuBarController::toggle,
+                  start = &MenuBarController::showWindowUnlessIconShows;
+    const struct {
+        const char *name;
+        bool icon;
+        Shown before;
+        Request request;
+        Shown after;
+    } cases[] = {
+        {"launch with an icon", true, nothing, activate, popup},
+        {"launch without one", false, nothing, activate, window},
+        {"launch, window open", false, window, activate, window},
+        {"toggle, popup open", true, popup, toggle, nothing},
+        {"toggle, window open", false, window, toggle, nothing},
+        {"toggle, nothing open", false, nothing, toggle, window},
+        {"start with an icon", true, nothing, start, nothing},
+        {"start without one", false, nothing, start, window},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Harness h;
+        FakePopover *shownWindow = nullptr;
+        h.controller.setWindowFactory([&]() -> std::unique_ptr<PopoverPresenting> { return kept(shownWindow); });
+        h.menu->icon = c.icon;
+        h.popover->shown = c.before == popup;
+        if (c.before == window)
+            h.controller.activate();
+        (h.controller.*c.request)();
+        EXPECT_EQ(h.popover->shown, c.after == popup);
+        EXPECT_EQ(shownWindow && shownWindow->shown, c.after == window);
+        // The window's Escape closes the window.
+        if (c.after == window) {
+            EXPECT_TRUE(shownWindow->keyHandler(KeyDownEvent{Qt::Key_Escape, "\x1b", Qt::NoModifier}));
+            EXPECT_FALSE(shownWindow->shown);
+        }
     }
 }

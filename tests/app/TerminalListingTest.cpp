@@ -45,30 +45,33 @@ TEST(TerminalListing, TableLinesUpColumnsAndShowsUnknownsAsDashes) {
         withDetails(88, 8080, QStringLiteral("evil\u202Ename\n"), QStringLiteral("/srv/old (deleted)"), 1001, true),
         PortEntry(90, 8081, QStringLiteral("сервер")),
         PortEntry(91, 8082, QString()),
-        PortEntry::foreignListener(9000, 0, QStringLiteral("root")),
+        PortEntry::foreignListener(9000, 0, QStringLiteral("root"))
+            .withService(ServiceUnit{QStringLiteral("redis-server.service"), ServiceScope::system, 0}),
     };
-    const QString expected =
-        QStringLiteral("PORT  PID   USER          NAME              DIRECTORY\n"
-                       "3000  4242  alice         node              /home/alice/web app\n"
-                       "5432  77    1234          postgres          -\n"
-                       "8080  88    bob\\u202Egnp  evil\\u202Ename\\n  [deleted] /srv/old (deleted)\n"
-                       "8081  90    -             сервер            -\n"
-                       "8082  91    -             -                 -\n"
-                       "9000  -     root          root              -\n");
+    const QString expected = QStringLiteral(
+        "PORT  PID   USER          NAME              UNIT                  DIRECTORY\n"
+        "3000  4242  alice         node              -                     /home/alice/web app\n"
+        "5432  77    1234          postgres          -                     -\n"
+        "8080  88    bob\\u202Egnp  evil\\u202Ename\\n  -                     [deleted] /srv/old (deleted)\n"
+        "8081  90    -             сервер            -                     -\n"
+        "8082  91    -             -                 -                     -\n"
+        "9000  -     root          -                 redis-server.service  -\n");
     EXPECT_EQ(TerminalListing::table(entries, fixedUserNames).toStdString(), expected.toStdString());
 }
 
 TEST(TerminalListing, EmptyListIsTheHeaderAlone) {
-    EXPECT_EQ(TerminalListing::table({}, fixedUserNames), QStringLiteral("PORT  PID  USER  NAME  DIRECTORY\n"));
+    EXPECT_EQ(TerminalListing::table({}, fixedUserNames), QStringLiteral("PORT  PID  USER  NAME  UNIT  DIRECTORY\n"));
     EXPECT_EQ(QJsonDocument::fromJson(TerminalListing::json({}, fixedUserNames)).array(), QJsonArray());
 }
 
 TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
     const QString rawName = QStringLiteral("tab\there \"quoted\" \u202E");
     const QList<PortEntry> entries = {
+        // Written raw, and valid: strict parsers refuse an unpaired surrogate.
         withDetails(4242, 3000, rawName, QStringLiteral("/home/alice"), 1000, false,
-                    QStringLiteral("node server.js --port 3000")),
-        withDetails(88, 8080, QStringLiteral("x"), QStringLiteral("/srv/old"), 4321, true),
+                    QStringLiteral("node server.js --port 3000") + QChar(0xDC80)),
+        withDetails(88, 8080, QStringLiteral("x"), QStringLiteral("/srv/old"), 4321, true)
+            .withService(ServiceUnit{QStringLiteral("dev.service"), ServiceScope::user, 4321}),
         PortEntry(91, 8082, QStringLiteral("y")),
         PortEntry::foreignListener(9000, 0, QStringLiteral("root")),
         PortEntry::containerListener(9001, {QStringLiteral("4f1c"), QStringLiteral("db"), QStringLiteral("postgres:16"),
@@ -77,16 +80,18 @@ TEST(TerminalListing, JsonCarriesEveryFieldWithNullForUnknowns) {
     // Every field of every row, strictly: null where a value is unknown.
     const char *expected = R"([
  {"port": 3000, "pid": 4242, "user": "alice", "uid": 1000, "name": "tab\there \"quoted\" \u202e",
-  "commandLine": "node server.js --port 3000", "workingDirectory": "/home/alice", "workingDirectoryDeleted": false,
-  "container": null},
+  "commandLine": "node server.js --port 3000\ufffd", "workingDirectory": "/home/alice",
+  "workingDirectoryDeleted": false, "container": null, "service": null},
  {"port": 8080, "pid": 88, "user": "4321", "uid": 4321, "name": "x", "commandLine": null,
-  "workingDirectory": "/srv/old", "workingDirectoryDeleted": true, "container": null},
+  "workingDirectory": "/srv/old", "workingDirectoryDeleted": true, "container": null,
+  "service": {"unit": "dev.service", "scope": "user"}},
  {"port": 8082, "pid": 91, "user": null, "uid": null, "name": "y", "commandLine": null, "workingDirectory": null,
-  "workingDirectoryDeleted": false, "container": null},
- {"port": 9000, "pid": null, "user": "root", "uid": 0, "name": "root", "commandLine": null,
-  "workingDirectory": null, "workingDirectoryDeleted": false, "container": null},
+  "workingDirectoryDeleted": false, "container": null, "service": null},
+ {"port": 9000, "pid": null, "user": "root", "uid": 0, "name": null, "commandLine": null,
+  "workingDirectory": null, "workingDirectoryDeleted": false, "container": null, "service": null},
  {"port": 9001, "pid": null, "user": null, "uid": null, "name": "db", "commandLine": null, "workingDirectory": null,
-  "workingDirectoryDeleted": false, "container": {"id": "4f1c", "name": "db", "image": "postgres:16"}}])";
+  "workingDirectoryDeleted": false, "container": {"id": "4f1c", "name": "db", "image": "postgres:16"},
+  "service": null}])";
     QJsonParseError error{};
     const QJsonArray array = QJsonDocument::fromJson(TerminalListing::json(entries, fixedUserNames), &error).array();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();

@@ -26,12 +26,14 @@ private:
 };
 
 // Reads the program of the entry's Exec line back as a desktop does: first the string escapes,
-// then the quoting of the one argument, %% being a literal %. Anything read otherwise gives none.
+// then the quoting of the program (followed by --background), %% being a literal %. Anything read
+// otherwise gives none.
 std::optional<QString> programOfExec(const QString &entryPath) {
     QFile file(entryPath);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    static const QRegularExpression line(QStringLiteral("^Exec=\"(.*)\"$"), QRegularExpression::MultilineOption);
+    static const QRegularExpression line(QStringLiteral("^Exec=\"(.*)\" --background$"),
+                                         QRegularExpression::MultilineOption);
     const QString value = line.match(QString::fromUtf8(file.readAll())).captured(1);
     const QHash<QChar, QChar> stringEscapes{{u's', u' '}, {u'n', u'\n'}, {u't', u'\t'}, {u'r', u'\r'}, {u'\\', u'\\'}};
     QString quoted;

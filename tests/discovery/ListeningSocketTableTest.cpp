@@ -1,4 +1,5 @@
 #include "discovery/ListeningSocketTable.h"
+#include "discovery/SystemdCgroup.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -128,9 +129,20 @@ TEST(ListeningSocketTable, TheKernelsTablesShowThisProcessListeningBothWays) {
     const QList<ListeningSocket> text = ListeningSocketTable::readTextTables(ListeningSocketTable::procTablePaths());
     for (const QList<ListeningSocket> &sockets : {*diag, text, ListeningSocketTable().read()}) {
         for (const ListeningSocket &socket : expected)
-            EXPECT_TRUE(std::ranges::find(sockets, socket) != sockets.end())
+            EXPECT_TRUE(std::ranges::find_if(sockets,
+                                             [&](ListeningSocket s) {
+                                                 return s.port == socket.port && s.uid == socket.uid &&
+                                                        s.inode == socket.inode;
+                                             }) != sockets.end())
                 << "port " << socket.port << " among " << sockets.size() << " listeners";
     }
+    // sock_diag names the cgroup of the socket's creator: this process's own.
+    QFile own(QStringLiteral("/proc/self/cgroup"));
+    ASSERT_TRUE(own.open(QIODevice::ReadOnly));
+    const auto mine = std::ranges::find(*diag, expected.first().inode, &ListeningSocket::inode);
+    ASSERT_NE(mine, diag->end());
+    EXPECT_EQ(systemdcgroup::pathsOfIds({mine->cgroupId}).value(mine->cgroupId),
+              systemdcgroup::pathOfProcessFile(own.readAll()).value_or("?"));
 }
 
 } // namespace

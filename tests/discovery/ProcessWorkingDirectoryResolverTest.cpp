@@ -77,8 +77,8 @@ TEST(ProcessWorkingDirectoryResolver, ReadsRealNamesCommandLinesAndRemovedDirect
         bool deleted;
     };
     const Case cases[] = {
-        // 18 bytes: the kernel's cut falls inside "ы", which is dropped rather than shown as U+FFFD.
-        {QStringLiteral("серверный-dev"), "gone", true, QStringLiteral("серверн"), true},
+        // 18 bytes, cut by the kernel inside "ы": the program's whole name is in its command line.
+        {QStringLiteral("серверный-dev"), "gone", true, QStringLiteral("серверный-dev"), true},
         // A name with ") " would throw off a reader that counts stat's fields from the first ')'.
         {"a) R 1 (b", "app (deleted)", false, "a) R 1 (b", false},
     };
@@ -98,7 +98,7 @@ TEST(ProcessWorkingDirectoryResolver, ReadsRealNamesCommandLinesAndRemovedDirect
         const ProcessDetails details = resolve(qint32(child.processId()));
         child.closeWriteChannel();
         EXPECT_EQ(details.name, c.name);
-        EXPECT_EQ(details.commandLine, program + " -c read line arg with spaces two\\nlines \\u202Eevil");
+        EXPECT_EQ(details.commandLine, program + " -c read line arg with spaces two\nlines \u202Eevil");
         EXPECT_EQ(details.workingDirectory, directory) << "without the kernel's mark";
         EXPECT_EQ(details.workingDirectoryDeleted, c.deleted);
         EXPECT_EQ(details.uid, quint32(::geteuid()));
@@ -108,22 +108,34 @@ TEST(ProcessWorkingDirectoryResolver, ReadsRealNamesCommandLinesAndRemovedDirect
     }
 }
 
-TEST(ProcessWorkingDirectoryResolver, DecodesANameSetByTheProcessWithReplacementCharacters) {
+TEST(ProcessWorkingDirectoryResolver, DecodesANameSetByTheProcessAndNeverTakesAnotherFromItsCommandLine) {
     const QString python = QStandardPaths::findExecutable("python3", {"/usr/bin", "/bin"});
     if (python.isEmpty())
         GTEST_SKIP() << "no python3 to rename itself";
-    // PR_SET_NAME (15): an invalid byte and an escape character, as any process may choose.
-    QProcess child;
-    child.start(python, {"-c", "import ctypes, sys\n"
-                               "ctypes.CDLL(None).prctl(15, b'bad\\xffname\\x1b', 0, 0, 0)\n"
-                               "print(flush=True)\n"
-                               "sys.stdin.read()"});
-    ASSERT_TRUE(child.waitForReadyRead(10000));
-    const ProcessDetails details = resolve(qint32(child.processId()));
-    child.closeWriteChannel();
-    // Kept raw: the views escape the control character when they show it.
-    EXPECT_EQ(details.name, QStringLiteral("bad\uFFFDname\x1b"));
-    EXPECT_TRUE(child.waitForFinished());
+    const struct {
+        const char *setName;
+        QString name;
+    } cases[] = {
+        // Kept raw: the views escape the control character when they show it.
+        {"b'bad\\xffname\\x1b'", QStringLiteral("bad\uFFFDname\x1b")},
+        // Cut inside "ы", which is dropped rather than shown as U+FFFD; the command line names python3.
+        {"'серверный-dev'.encode()", QStringLiteral("серверн")},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.setName);
+        // PR_SET_NAME (15), as any process may choose.
+        QProcess child;
+        child.start(python, {"-c", QStringLiteral("import ctypes, sys\n"
+                                                  "ctypes.CDLL(None).prctl(15, %1, 0, 0, 0)\n"
+                                                  "print(flush=True)\n"
+                                                  "sys.stdin.read()")
+                                       .arg(QString::fromUtf8(c.setName))});
+        ASSERT_TRUE(child.waitForReadyRead(10000));
+        const ProcessDetails details = resolve(qint32(child.processId()));
+        child.closeWriteChannel();
+        EXPECT_EQ(details.name, c.name);
+        EXPECT_TRUE(child.waitForFinished());
+    }
 }
 
 TEST(ProcessWorkingDirectoryResolver, CutsALongCommandLineAtFourKibibytes) {

@@ -1,6 +1,8 @@
 #include "discovery/SystemPortListingService.h"
 #include "discovery/DefaultPortListingService.h"
 #include "discovery/ProcessCommandRunner.h"
+#include "discovery/SystemdCgroup.h"
+#include "discovery/SystemdUnitPortListing.h"
 #include "support/StoreFakes.h"
 
 #include <QCoreApplication>
@@ -171,6 +173,56 @@ TEST(SystemPortListingService, AnotherUsersRealListenerIsSeenByAThirdUserWithout
     EXPECT_EQ(rowsOnPort(all, foreign.port()),
               QStringList{QStringLiteral("%1 %2 python3").arg(foreign.pid()).arg(foreign.port())});
     EXPECT_EQ(rowsOnPort(all, own.port()), QStringList{ownRow});
+}
+
+// What a listener's /proc/PID/cgroup (or its socket's cgroup) says of the unit that stops it.
+TEST(SystemdCgroup, NamesTheServiceUnitThatHoldsAListener) {
+    using Kind = CgroupPlacement::Kind;
+    const struct {
+        const char *file;
+        Kind kind;
+        const char *unit; // "name scope uid"
+    } cases[] = {
+        {"0::/system.slice/redis-server.service\n", Kind::service, "redis-server.service system 0"},
+        // Hybrid: the unified line at the root, systemd's own tree names the unit.
+        {"12:name=systemd:/system.slice/postgresql@15-main.service\n0::/\n", Kind::service,
+         "postgresql@15-main.service system 0"},
+        {"0::/system.slice/docker.service/nested/cgroup\n", Kind::service, "docker.service system 0"},
+        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/devserver.service\n", Kind::service,
+         "devserver.service user 1000"},
+        {"0::/system.slice/_cgroup.service\n", Kind::service, "cgroup.service system 0"},
+        // The user's manager itself, and pid 1: the holders of socket units' ports.
+        {"0::/user.slice/user-1000.slice/user@1000.service/init.scope\n", Kind::userManager, ""},
+        {"0::/init.scope\n", Kind::systemManager, ""},
+        // Scopes are stopped as any process: a terminal's, a session's, an app's.
+        {"0::/user.slice/user-1000.slice/session-3.scope\n", Kind::other, ""},
+        {"0::/user.slice/user-1000.slice/user@1000.service/app.slice/app-gnome-terminal.scope\n", Kind::other, ""},
+        {"0::/\n", Kind::other, ""},
+        {"0::/system.slice/bad name.service\n", Kind::other, ""},
+        {"", Kind::other, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::optional<QByteArray> path = systemdcgroup::pathOfProcessFile(c.file);
+        const CgroupPlacement placement = path ? systemdcgroup::placementOf(*path) : CgroupPlacement{};
+        EXPECT_EQ(placement.kind, c.kind);
+        QString unit;
+        if (placement.unit)
+            unit =
+                QStringLiteral("%1 %2 %3")
+                    .arg(placement.unit->name, placement.unit->scope == ServiceScope::user ? QStringLiteral("user")
+                                                                                           : QStringLiteral("system"))
+                    .arg(placement.unit->userUid);
+        EXPECT_EQ(unit, QString::fromLatin1(c.unit));
+    }
+    EXPECT_EQ(systemdcgroup::placementOf("/user.slice/user-1000.slice/user@1000.service/init.scope").userUid, 1000u);
+    // A socket unit's Listen property: the TCP ports it holds, whatever the address form.
+    EXPECT_EQ(SystemdUnitPortListing::streamPorts({{"Stream", "[::]:7777"},
+                                                   {"Stream", "127.0.0.1:4303"},
+                                                   {"Stream", "8080"},
+                                                   {"Stream", "/run/app.sock"},
+                                                   {"Datagram", "0.0.0.0:5353"}}),
+              (QList<qint64>{7777, 4303, 8080}));
 }
 
 } // namespace

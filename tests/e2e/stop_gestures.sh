@@ -18,7 +18,7 @@ if ! "${namespaces[@]}" true 2>/dev/null; then
 fi
 xsession_private_session_bus "$@"
 
-stops() { echo $(cat "$stopped" 2>/dev/null); }
+stops() { paste -sd' ' "$stopped" 2>/dev/null; }
 fail() { xsession_fail "$@" "(stopped: $(stops))"; }
 xsession_init
 stopped=$XSESSION_DIR/stopped
@@ -27,38 +27,32 @@ xsession_start_accessibility_bus || exit 1
 xsession_start_trayer || fail "no tray host"
 
 cat >"$XSESSION_DIR/listener.py" <<'EOF'
-import signal, socket, sys, time
+import signal, socket, sys
 def stopped(*_):
     open(sys.argv[2], "a").write(sys.argv[1] + "\n")
     sys.exit(0)
 signal.signal(signal.SIGTERM, stopped)
-s = socket.socket()
-s.bind(("0.0.0.0", int(sys.argv[1])))
-s.listen()
+server = socket.create_server(("0.0.0.0", int(sys.argv[1])))
 print("ready", flush=True)
-while True:
-    time.sleep(60)
+signal.pause()
 EOF
 # Process 1 of the namespaces starts the listeners, then the app, and reaps what ends.
+# shellcheck disable=SC2016 # expanded by that shell
 env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME="$XSESSION_DIR/config" \
-    "${namespaces[@]}" bash -c 'listener=$1 stopped=$2 binary=$3
-    shift 3
-    for port; do
-        python3 "$listener" "$port" "$stopped" >"$listener.$port" &
-        until [ -s "$listener.$port" ]; do sleep 0.05; done
-    done
+    "${namespaces[@]}" bash -c 'python=$1 listener=$2 stopped=$3 binary=$4
+    shift 4
+    for port; do "$python" "$listener" "$port" "$stopped" >"$listener.$port" & done
+    for port; do until [ -s "$listener.$port" ]; do sleep 0.05; done; done
     "$binary" &
-    wait' _ "$XSESSION_DIR/listener.py" "$stopped" "$binary" 4101 4102 4103 4104 4105 4106 4107 \
+    wait' _ "$XSESSION_PYTHON" "$XSESSION_DIR/listener.py" "$stopped" "$binary" 4101 4102 4103 4104 4105 4106 4107 \
     >"$XSESSION_DIR/app.log" 2>&1 &
 xsession_track $!
 
 # The centre of the cross of the row on PORT, on the screen.
 cross_of() { "$XSESSION_PYTHON" "$XSESSION_LIB/atspi.py" center Quaystone "push button" "Kill python3 on port $1" 2>/dev/null; }
 expect_stops() { # WHAT STOPPED-PORTS...
-    local what=$1
-    shift
     sleep 2.5 # past the kill's grace and the refresh after it
-    [ "$(stops)" = "$*" ] || fail "$what: expected the listeners on ports $* to be stopped"
+    [ "$(stops)" = "${*:2}" ] || fail "$1: expected the listeners on ports ${*:2} to be stopped"
 }
 
 xsession_wait_for xsession_tray_icon >/dev/null || fail "no tray icon appeared"

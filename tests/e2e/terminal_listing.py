@@ -25,7 +25,7 @@ with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../script
     LISTENER = f.read()
 
 FIELDS = {"port", "pid", "user", "uid", "name", "commandLine", "workingDirectory", "workingDirectoryDeleted",
-          "container"}
+          "container", "service"}
 
 
 def fail(message):
@@ -55,8 +55,11 @@ def check_listeners(binary):
     """The test's own listener, in a folder with spaces and a non-ASCII letter, in both forms.
     Other users' listeners are SystemPortListingServiceTest's; the format, TerminalListingTest's."""
     workdir = tempfile.mkdtemp(prefix="quaystone list dir ü ")
-    own = subprocess.Popen([PYTHON, "-c", LISTENER, "4", "an argument with spaces"], cwd=workdir,
-                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    # A program whose name the kernel cuts at 15 bytes: listed by its whole name.
+    long_name = "quaystone-listener-with-a-long-name"
+    os.symlink(PYTHON, os.path.join(workdir, long_name))
+    own = subprocess.Popen([os.path.join(workdir, long_name), "-c", LISTENER, "4", "an argument with spaces"],
+                           cwd=workdir, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
     try:
         port = int(own.stdout.readline())
         table, listed = run([binary, "--list"]), run([binary, "--list", "--json"])
@@ -66,17 +69,16 @@ def check_listeners(binary):
         if any(set(o) != FIELDS or not 3000 <= o["port"] <= 9999 for o in objects):
             fail(f"rows without exactly the fields {sorted(FIELDS)} or out of range:\n{listed.stdout[:2000]}")
         mine = [o for o in objects if o["port"] == port and o["pid"] == own.pid]
-        with open(f"/proc/{own.pid}/comm") as comm:
-            expected = {"port": port, "pid": own.pid, "uid": os.geteuid(), "user": pwd.getpwuid(os.geteuid()).pw_name,
-                        "name": comm.read().rstrip("\n"), "workingDirectory": os.path.realpath(workdir),
-                        "workingDirectoryDeleted": False, "container": None}
+        expected = {"port": port, "pid": own.pid, "uid": os.geteuid(), "user": pwd.getpwuid(os.geteuid()).pw_name,
+                    "name": long_name, "workingDirectory": os.path.realpath(workdir),
+                    "workingDirectoryDeleted": False, "container": None, "service": None}
         if len(mine) != 1 or {k: mine[0][k] for k in expected} != expected or \
                 "an argument with spaces" not in mine[0]["commandLine"]:
             fail(f"the JSON rows of the own listener on {port} are {mine}, expected {expected}")
         # Cut at the columns' titles, the row reads exactly: every column starts where its title does.
         header, *rows = table.stdout.splitlines()
-        starts = [header.index(title) for title in ("PORT", "PID", "USER", "NAME", "DIRECTORY")]
-        cells = [str(port), str(own.pid), expected["user"], expected["name"], expected["workingDirectory"]]
+        starts = [header.index(title) for title in ("PORT", "PID", "USER", "NAME", "UNIT", "DIRECTORY")]
+        cells = [str(port), str(own.pid), expected["user"], long_name, "-", expected["workingDirectory"]]
         if cells not in [[line[a:b].strip() for a, b in zip(starts, starts[1:] + [None])] for line in rows]:
             fail(f"--list shows no row {cells}:\n{table.stdout}")
         print(f"terminal_listing: ok (port {port})")

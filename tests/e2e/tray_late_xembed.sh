@@ -49,7 +49,8 @@ check_icon() { # WHEN
 
 xsession_init
 xsession_start_xvfb || exit 1
-xsession_start_app_on_bus "$binary"
+# Started at login, before the panel: a start without it would show the ports in a window.
+xsession_start_app_on_bus "$binary" -- --background
 sleep 3
 kill -0 "$XSESSION_APP_PID" 2>/dev/null || fail "the app exited without a tray"
 xsession_tray_icon >/dev/null && fail "an icon showed before any tray"

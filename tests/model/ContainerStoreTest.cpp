@@ -1,5 +1,6 @@
 #include "model/ContainerStopping.h"
 #include "model/PortStore.h"
+#include "model/ServiceStopping.h"
 #include "support/StoreTest.h"
 
 #include <gtest/gtest.h>
@@ -80,7 +81,7 @@ TEST_F(ContainerStoreTest, AStopGoesToTheEngineAndItsOutcomeLandsOnTheContainers
 
         // Every port of the container goes at once, and a pass meanwhile does not bring them back.
         EXPECT_EQ(portsOf(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
-        EXPECT_EQ(store->selectedEntryID(), rows[1].id()) << c.name;
+        EXPECT_EQ(store->selectedEntryID(), rows[3].id()) << c.name << ": the row before, as none follows";
         auto during = store->refresh();
         EXPECT_EQ(portsOf(store->entries()), (QList<qint64>{4000, 5000, 5001})) << c.name;
         ASSERT_EQ(stopper->stopped.size(), 1) << c.name;
@@ -119,6 +120,10 @@ TEST_F(ContainerStoreTest, AProxyIsNeverSignalledAndItsRowsSaySo) {
     EXPECT_TRUE(killer->pids.isEmpty());
     for (const char *name : {"docker", "docker-p", "docker-proxy2", "rootlessport-ch"})
         EXPECT_FALSE(isContainerProxyName(QString::fromLatin1(name))) << name;
+    // Nor is an engine's unit, in which its forwarders run, ever offered for a stop.
+    for (const char *unit : {"docker.service", "containerd.service", "podman.service"})
+        EXPECT_TRUE(isContainerEngineUnit(QString::fromLatin1(unit))) << unit;
+    EXPECT_FALSE(isContainerEngineUnit(QStringLiteral("redis-server.service")));
 }
 
 TEST(ContainerStore, WithoutAnEngineTheStopFailsOnTheRow) {
@@ -126,12 +131,65 @@ TEST(ContainerStore, WithoutAnEngineTheStopFailsOnTheRow) {
     auto store = storeOverFakes(fakes);
     const PortEntry row = PortEntry::containerListener(3000, web());
     store->seedEntries({row});
-    auto task = store->kill(row.id());
     fakes.listing->answer = QList<PortEntry>{row};
+    auto task = store->kill(row.id());
     ASSERT_TRUE(task.isReady());
     EXPECT_EQ(store->rowError(row.id()), RowError::couldNotStopContainer);
     EXPECT_EQ(store->rowErrorDetail(row.id()), QStringLiteral("no container engine is set up"));
     EXPECT_TRUE(fakes.killer->pids.isEmpty());
+}
+
+// A unit's rows are stopped through its manager as a container's are through its engine.
+TEST(ServiceStore, AUnitsRowsStopThroughItsManagerAndOthersAsBefore) {
+    class FakeServiceStopper : public ServiceStopping {
+    public:
+        QCoro::Task<ServiceStopResult> stop(ServiceUnit unit) override {
+            stopped.append(unit);
+            co_return co_await pending.next();
+        }
+        QList<ServiceUnit> stopped;
+        PendingCalls<ServiceStopResult> pending;
+    };
+    const ServiceUnit redis{QStringLiteral("redis-server.service"), ServiceScope::system, 0};
+    const ServiceUnit theirs{QStringLiteral("dev.service"), ServiceScope::user, 4000000003u};
+    // Its process, its socket seen as another user's, and another user's own unit.
+    const QList<PortEntry> rows = {PortEntry(50, 6379, "redis-server").withService(redis),
+                                   PortEntry::foreignListener(6380, 110, "redis").withService(redis),
+                                   PortEntry(60, 7000, "python3").withService(theirs)};
+    const struct {
+        ServiceStopResult result;
+        QList<qint64> portsAfter;
+        std::optional<RowError> error;
+    } cases[] = {
+        {{ServiceStopOutcome::stopped, {}}, {7000}, std::nullopt},
+        {{ServiceStopOutcome::notAuthorized, {}}, {6379, 6380, 7000}, RowError::notAuthorized},
+        {{ServiceStopOutcome::failed, "redis-server.service: Unit is masked."},
+         {6379, 6380, 7000},
+         RowError::couldNotStopService},
+    };
+    for (const auto &c : cases) {
+        FakeServices fakes;
+        auto store = storeOverFakes(fakes);
+        auto owned = std::make_unique<FakeServiceStopper>();
+        FakeServiceStopper *stopper = owned.get();
+        store->setServiceStopper(std::move(owned));
+        store->seedEntries(rows);
+        fakes.listing->answer = c.portsAfter.size() == 1 ? rows.mid(2) : rows;
+        auto task = store->kill(rows[1].id());
+        EXPECT_EQ(portsOf(store->entries()), QList<qint64>{7000}) << "every row of the unit goes at once";
+        stopper->pending.complete(c.result);
+        ASSERT_TRUE(task.isReady());
+        EXPECT_EQ(stopper->stopped, QList<ServiceUnit>{redis});
+        EXPECT_EQ(portsOf(store->entries()), c.portsAfter);
+        EXPECT_EQ(store->rowError(rows[0].id()), c.error);
+        EXPECT_EQ(store->rowErrorDetail(rows[0].id()), c.result.message);
+        EXPECT_TRUE(fakes.killer->pids.isEmpty());
+        EXPECT_TRUE(fakes.administratorStopper->ports.isEmpty());
+        // Another user's manager is not on this user's bus: that process is signalled as before.
+        auto other = store->kill(rows[2].id());
+        EXPECT_EQ(fakes.killer->pids, QList<qint32>{60});
+        EXPECT_EQ(stopper->stopped.size(), 1);
+    }
 }
 
 TEST(ContainerRow, IsKnownByItsContainerAndPort) {

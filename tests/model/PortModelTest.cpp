@@ -51,9 +51,16 @@ TEST(PortModel, DisplayTextEscapesControlsAndBidiOverrides) {
         {"/tmp/" + QString(QChar(0x2066)) + "txt.exe" + QChar(0x2069), QStringLiteral("/tmp/\\u2066txt.exe\\u2069")},
         {QStringLiteral("a\nb\tc\x1b[31m"), QStringLiteral("a\\nb\\tc\\x1B[31m")},
         {"x" + QString(QChar(0x85)) + "y" + QChar(0x2028) + "z" + QChar(0x7F), QStringLiteral("x\\x85y\\u2028z\\x7F")},
+        // A typed backslash cannot pass for an escape; invisible format characters cannot hide.
+        {QStringLiteral("a\\x1B[31m"), QStringLiteral("a\\\\x1B[31m")},
+        {QStringLiteral("\u200Bpostgres\uFEFF\u00AD"), QStringLiteral("\\u200Bpostgres\\uFEFF\\xAD")},
+        {QStringLiteral("tag\U000E0041 \U0001F600"), QStringLiteral("tag\\U000E0041 \U0001F600")},
+        {QStringLiteral("lone") + QChar(0xDC80), QStringLiteral("lone\\uDC80")},
     };
     for (const auto &c : cases)
         EXPECT_EQ(displayText(c.in), c.out) << c.in.toStdString();
+    EXPECT_EQ(wellFormed(QString(QChar(0xDC80)) + QStringLiteral("\U0001F600") + QChar(0xD800)),
+              QStringLiteral("\uFFFD\U0001F600\uFFFD"));
 }
 
 TEST(PortModel, IdsAreOrderedPairsUsableAsKeysInStdAndQtContainers) {

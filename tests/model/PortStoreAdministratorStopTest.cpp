@@ -116,7 +116,9 @@ TEST_F(PortStoreAdministratorStopTest, AKillOfARowWithoutAProcessStopsItAsAdmini
 }
 
 TEST_F(PortStoreAdministratorStopTest, WithoutAStopperTheRowSaysItIsUnavailable) {
-    PortStore bare(std::make_unique<FakeListing>(), std::make_unique<FakeResolver>(), std::make_unique<FakeKiller>());
+    auto listing = std::make_unique<FakeListing>();
+    listing->answer = QList<PortEntry>{foreign(5000)};
+    PortStore bare(std::move(listing), std::make_unique<FakeResolver>(), std::make_unique<FakeKiller>());
     bare.seedEntries({foreign(5000)});
     bare.stopAsAdministrator(foreign(5000).id());
     EXPECT_EQ(bare.rowError(foreign(5000).id()), RowError::administratorStopUnavailable);

@@ -1,6 +1,7 @@
 #include "ViewTestSupport.h"
 
 #include "model/ContainerStopping.h"
+#include "model/ServiceStopping.h"
 
 #include <QTest>
 
@@ -45,7 +46,10 @@ TEST_F(PopoverViewTest, AContainerRowShowsItsNameImageAndTheEngineRefusal) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->text(), QStringLiteral("Could not stop container: cannot stop container: d8: permission denied"));
     EXPECT_EQ(error->accessibleName(), error->text());
-    EXPECT_EQ(rowOf(5432)->height(), heights.of(true, true));
+    // Wrapped to a second line, never elided.
+    const int line = QFontMetrics(error->font()).height();
+    EXPECT_EQ(error->height(), 2 * line);
+    EXPECT_EQ(rowOf(5432)->height(), heights.of(true, true) + line);
     EXPECT_TRUE(m_killer->pids.isEmpty());
 }
 
@@ -56,5 +60,31 @@ TEST_F(PopoverViewTest, AProxysKillIsRefusedOnItsRow) {
     auto *error = qobject_cast<TextLabel *>(find(QStringLiteral("row-error-5000")));
     ASSERT_TRUE(error);
     EXPECT_EQ(error->text(), QStringLiteral("Forwards a container's port: stop the container instead"));
+    EXPECT_TRUE(m_killer->pids.isEmpty());
+}
+
+TEST_F(PopoverViewTest, AServiceRowShowsItsUnitAndStopsItThroughItsManager) {
+    class AnsweringServiceStopper : public ServiceStopping {
+    public:
+        QCoro::Task<ServiceStopResult> stop(ServiceUnit unit) override {
+            co_return ServiceStopResult{ServiceStopOutcome::failed, unit.name + QStringLiteral(": Unit is masked.")};
+        }
+    };
+    m_store->setServiceStopper(std::make_unique<AnsweringServiceStopper>());
+    // Another user's listener: a system unit's cross stops it, with no administrator's helper.
+    const ServiceUnit redis{QStringLiteral("redis-server.service"), ServiceScope::system, 0};
+    load({PortEntry::foreignListener(6379, 110, "redis").withService(redis)});
+
+    PortRowView *view = rowOf(6379);
+    ASSERT_TRUE(view);
+    EXPECT_EQ(textsOf(view),
+              (QStringList{"6379", "redis", QStringLiteral("redis-server.service \u00B7 system service")}));
+    EXPECT_EQ(find(QStringLiteral("port-row-6379"))->toolTip(),
+              QStringLiteral("redis-server.service \u00B7 system service"));
+    QTest::mouseClick(find(QStringLiteral("kill-port-6379")), Qt::LeftButton);
+    drainEvents();
+    auto *error = qobject_cast<TextLabel *>(find(QStringLiteral("row-error-6379")));
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->text(), QStringLiteral("Could not stop redis-server.service: Unit is masked."));
     EXPECT_TRUE(m_killer->pids.isEmpty());
 }

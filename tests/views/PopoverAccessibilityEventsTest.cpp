@@ -106,14 +106,31 @@ TEST_F(PopoverAccessibilityEventsTest, OpeningAndEachSelectionChangeFocusTheSele
     }
 }
 
-// What a kill announces is PopoverAnnouncements' test, and the end-to-end popup_atspi's; here:
-// nothing is spoken for a closed popup.
-TEST_F(PopoverAccessibilityEventsTest, NothingIsAnnouncedForAClosedPopup) {
+// What a kill announces is PopoverAnnouncements' test, and the end-to-end popup_atspi's; here: a
+// kill that runs longer than half a second is told as it goes on, and nothing is spoken for a
+// closed popup.
+TEST_F(PopoverAccessibilityEventsTest, ASlowKillIsToldAsItGoesOnAndNothingForAClosedPopup) {
     load({PortEntry(10, 3000, "node"), PortEntry(11, 3001, "ruby")});
     showActive();
+    EventRecorder recorder;
+    m_killer->held = true;
+    QTest::mouseClick(find(QStringLiteral("kill-port-3000")), Qt::LeftButton);
+    drainEvents();
+    QTest::qWait(700);
+    m_killer->pending.complete(ProcessKillOutcome::permissionDenied);
+    drainEvents();
+    QStringList announced;
+    for (const EventRecorder::Event &event : recorder.events) {
+        if (event.type == QAccessible::ObjectShow && qobject_cast<PopoverAnnouncement *>(event.object))
+            announced.append(event.name);
+    }
+    EXPECT_EQ(announced,
+              (QStringList{"Stopping node on port 3000", "Could not stop node on port 3000: Permission denied"}));
+
     view().hide();
     drainEvents();
-    EventRecorder recorder;
+    recorder.events.clear();
+    m_killer->held = false;
     for (const ProcessKillOutcome outcome : {ProcessKillOutcome::killed, ProcessKillOutcome::permissionDenied}) {
         m_killer->outcome = outcome;
         QTest::mouseClick(find(outcome == ProcessKillOutcome::killed ? "kill-port-3001" : "kill-port-3000"),

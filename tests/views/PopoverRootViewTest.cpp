@@ -1,6 +1,7 @@
 #include "ViewTestSupport.h"
 
 #include "views/Divider.h"
+#include "views/PopoverFooterView.h"
 
 #include <QAccessible>
 
@@ -40,7 +41,8 @@ TEST_F(PopoverViewTest, ContentFollowsRefreshStateAndShowingRefreshesAnIdleStore
     const QStringList empty{"No active ports", "Listening on 3000-9999"};
     const QStringList rows{"PORT", "PROCESS", "3000", "node"};
     const QStringList footer{"Last updated just now", "Ctrl+R"};
-    const QStringList cannotList{"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package."};
+    const QStringList cannotList{"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package.",
+                                 "Press Ctrl+R to try again"};
     const struct {
         const char *name;
         QList<PortEntry> entries;
@@ -97,6 +99,17 @@ TEST_F(PopoverViewTest, FooterTellsWholeSecondsSinceTheLastRefresh) {
         load({PortEntry(10, 3000, "node")});
         EXPECT_EQ(textsOf(&view()).sliced(4), (QStringList{c.footer, "Ctrl+R"}));
     }
+    // A pass after the first load marks the footer, which says nothing new.
+    auto *footer = view().findChild<PopoverFooterView *>();
+    ASSERT_TRUE(footer);
+    m_listing->held = true;
+    startMainThreadTask([this] { return store().refresh(); });
+    drainEvents();
+    EXPECT_TRUE(footer->isBusy());
+    EXPECT_EQ(textsOf(&view()).sliced(4), (QStringList{"Last updated just now", "Ctrl+R"}));
+    m_listing->pending.complete(QList<PortEntry>{});
+    drainEvents();
+    EXPECT_FALSE(footer->isBusy());
 }
 
 // A failed pass is never shown as an empty list: without rows it is the error view, over kept rows
@@ -113,7 +126,8 @@ TEST_F(PopoverViewTest, AFailedUpdateIsSaidInTheListOrTheFooter) {
     } cases[] = {
         {"never listed",
          {lsofMissing},
-         {"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package."},
+         {"Can't list ports", "lsof was not found at /usr/bin/lsof. Install the lsof package.",
+          "Press Ctrl+R to try again"},
          true,
          false},
         {"rows kept",
@@ -125,7 +139,7 @@ TEST_F(PopoverViewTest, AFailedUpdateIsSaidInTheListOrTheFooter) {
          {QList<PortEntry>{}, timedOut},
          {"Can't list ports",
           "lsof did not answer in time and was stopped. A stalled network mount can cause this; try again.",
-          "Update failed: timed out", "Ctrl+R"},
+          "Press Ctrl+R to try again", "Update failed: timed out", "Ctrl+R"},
          true,
          true},
         {"a later success",

@@ -10,6 +10,7 @@
 
 #include <QGuiApplication>
 #include <QLayout>
+#include <QPushButton>
 #include <QStyleHints>
 #include <QTextDocument>
 #include <gtest/gtest.h>
@@ -37,6 +38,8 @@ inline QList<PortRowView *> rowsOf(QWidget *widget) {
 inline QStringList textsOf(QWidget *widget) {
     if (auto *label = qobject_cast<QLabel *>(widget))
         return {label->text()};
+    if (auto *button = qobject_cast<QPushButton *>(widget))
+        return {button->text()};
     QStringList texts;
     if (auto *list = qobject_cast<PortListView *>(widget)) {
         for (PortRowView *row : rowsOf(list))
