@@ -2,7 +2,8 @@
 3000-9999 that is free on every address (so no other process's row shares it), on 127.0.0.1, ::1
 or both. Prints the port (with fork, then the pid of a child that shares the socket) and listens
 until its standard input closes, or for ten minutes where that is no pipe. ignore-term: SIGTERM
-is ignored. Other arguments only show in its command line.
+is ignored. main-exits: the main thread ends, another keeps the process and is ready (prints)
+once the kernel shows the main thread as exited. Other arguments only show in its command line.
 listen.py free: prints such a port and exits."""
 import os
 import random
@@ -61,8 +62,25 @@ if "fork" in sys.argv:
         time.sleep(600)
         os._exit(0)
     pids.append(child)
-print(port, *pids, flush=True)
-if stat.S_ISFIFO(os.fstat(0).st_mode):
-    sys.stdin.read()
-else:
-    time.sleep(600)
+
+
+def serve():
+    print(port, *pids, flush=True)
+    if stat.S_ISFIFO(os.fstat(0).st_mode):
+        sys.stdin.read()
+    else:
+        time.sleep(600)
+
+
+if "main-exits" in sys.argv:
+    import ctypes
+    import threading
+
+    def hold(path="/proc/%d/stat" % os.getpid()):
+        while open(path).read().rsplit(")", 1)[1].split()[0] != "Z":
+            time.sleep(0.01)
+        serve()
+
+    threading.Thread(target=hold).start()
+    ctypes.CDLL(None).pthread_exit(None)
+serve()

@@ -330,9 +330,10 @@ xsession_add_user() { # NAME
 # Starts listen.py (a listener on a free port in range) directly or under a prefix such as
 # setpriv; sets XSESSION_PORT and XSESSION_LISTENER_PID. It listens until exit.
 # shellcheck disable=SC2034 # XSESSION_PORT and XSESSION_LISTENER_PID are the caller's
-xsession_listen() { # [PREFIX...]
+xsession_listen() { # [PREFIX...]; listen.py's options in XSESSION_LISTEN_ARGS (default 6)
     local out=$XSESSION_DIR/port.${#XSESSION_PIDS[@]}
-    "$@" /usr/bin/python3 -c "$(cat "$XSESSION_LIB/listen.py")" 6 >"$out" &
+    # shellcheck disable=SC2086 # options, split on purpose
+    "$@" /usr/bin/python3 -c "$(cat "$XSESSION_LIB/listen.py")" ${XSESSION_LISTEN_ARGS:-6} >"$out" &
     XSESSION_LISTENER_PID=$!
     xsession_track $!
     xsession_wait_for test -s "$out" && XSESSION_PORT=$(cat "$out")

@@ -3,7 +3,7 @@
 #include "app/DefaultServices.h"
 #include "discovery/SystemdCgroup.h"
 #include "kernel/ListeningSockets.h"
-#include "kernel/SocketHolders.h"
+#include "kernel/SocketHolderScan.h"
 #include "model/AdministratorStopping.h"
 #include "model/DisplayText.h"
 #include "model/MainThreadTask.h"
@@ -186,7 +186,7 @@ std::optional<PortListeners> findListeners(int port, quint32 ownUid) {
     }
     if (own.empty())
         return listeners;
-    for (const kernel::PinnedProcess &process : kernel::findSocketHolders(own, uid_t(ownUid)).holders) {
+    for (const kernel::PinnedProcess &process : kernel::SocketHolderScan::pinAll(own, uid_t(ownUid)).holders) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(process.pid));
         QByteArray name = comm.open(QIODevice::ReadOnly) ? comm.readAll() : QByteArray("?");
         if (name.endsWith('\n'))

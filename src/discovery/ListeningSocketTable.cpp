@@ -16,7 +16,10 @@ ListeningSocketTable::ListeningSocketTable(QStringList tablePaths)
     : m_tablePaths(std::move(tablePaths)) {}
 
 QStringList ListeningSocketTable::procTablePaths() {
-    return {QStringLiteral("/proc/net/tcp"), QStringLiteral("/proc/net/tcp6")};
+    QStringList paths;
+    for (const std::string &path : kernel::procTablePaths())
+        paths.append(QFile::decodeName(path.c_str()));
+    return paths;
 }
 
 QList<ListeningSocket> ListeningSocketTable::parse(QByteArrayView text) {

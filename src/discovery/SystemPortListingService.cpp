@@ -90,7 +90,7 @@ QList<PortEntry> SystemPortListingService::withServices(QList<PortEntry> rows, c
         // A container's port forwarder runs in its engine's unit: stopping that unit would stop
         // the engine and every container, so such a row keeps its administrator stop, which
         // refuses forwarders.
-        if (placement.kind == CgroupPlacement::Kind::service && !isContainerEngineUnit(placement.unit.name))
+        if (placement.kind == CgroupPlacement::Kind::service && !isContainerEngineUnit(placement.unit->name))
             row = row.withService(placement.unit);
     }
     return rows;

@@ -79,11 +79,16 @@ bool readStat(int procDir, Process &process) {
     return true;
 }
 
+// What reading one descriptor table came to, in rising order of what it tells a stop.
+enum class Table { empty, read, unreadable };
+
 class Scan {
 public:
-    Scan(int procDir, const std::vector<WantedSocket> &sockets)
-        : m_procDir(procDir)
-        , m_sockets(sockets) {
+    // pinUid: read for a stop, which needs every holder of that sole uid, pinned.
+    Scan(const std::vector<WantedSocket> &sockets, std::optional<uid_t> pinUid = std::nullopt)
+        : m_procDir(::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+        , m_sockets(sockets)
+        , m_pinUid(pinUid) {
         for (std::size_t i = 0; i < sockets.size(); ++i)
             m_index.emplace(sockets[i].inode, i);
         m_holderCount.assign(sockets.size(), 0);
@@ -98,19 +103,22 @@ public:
         char path[48];
         std::snprintf(path, sizeof path, "%d/fd/%d", int(known.pid), known.fd);
         char target[64];
-        const ssize_t length = ::readlinkat(m_procDir, path, target, sizeof target);
+        const ssize_t length = ::readlinkat(m_procDir.get(), path, target, sizeof target);
         ++m_descriptorsRead;
         if (length > 0 && socketInode(target, length) == known.inode)
             record(wanted->second, known.pid, known.fd);
     }
 
-    void listProcesses(const std::optional<uid_t> &onlyUid) {
-        const int listing = ::openat(m_procDir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // False when /proc could not be opened or listed.
+    bool listProcesses(const std::optional<uid_t> &onlyUid) {
+        if (!m_procDir.valid())
+            return false;
+        const int listing = ::openat(m_procDir.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         DIR *dir = listing < 0 ? nullptr : ::fdopendir(listing);
         if (!dir) {
             if (listing >= 0)
                 ::close(listing);
-            return;
+            return false;
         }
         while (const dirent *entry = ::readdir(dir)) {
             char *end = nullptr;
@@ -122,14 +130,14 @@ public:
             // The process's directory belongs to its user (its fd directory to root once the main
             // thread has exited), and the fd directory's size is its descriptor count.
             struct stat status {};
-            if (::fstatat(m_procDir, entry->d_name, &status, 0) != 0 || (onlyUid && status.st_uid != *onlyUid))
+            if (::fstatat(m_procDir.get(), entry->d_name, &status, 0) != 0 || (onlyUid && status.st_uid != *onlyUid))
                 continue;
             process.uid = status.st_uid;
             char path[32];
             std::snprintf(path, sizeof path, "%ld/fd", pid);
-            if (::fstatat(m_procDir, path, &status, 0) == 0)
+            if (::fstatat(m_procDir.get(), path, &status, 0) == 0)
                 process.descriptors = status.st_size;
-            if (!readStat(m_procDir, process))
+            if (!readStat(m_procDir.get(), process))
                 continue;
             m_position.emplace(process.pid, m_processes.size());
             m_processes.push_back(process);
@@ -139,14 +147,15 @@ public:
             if (const auto parent = m_position.find(m_processes[i].ppid); parent != m_position.end())
                 m_children.emplace(m_processes[i].ppid, i);
         }
+        return true;
     }
 
     // Reads the rest in the order most likely to meet the missing sockets soon: processes of the
     // sockets' owners first, then those with the fewest descriptors (servers hold few, browsers
-    // and editors thousands), newest first.
+    // and editors thousands), newest first. A stop reads them all.
     void readUntilResolved() {
         settle();
-        if (m_unresolved == 0)
+        if (resolved())
             return;
         std::unordered_set<uid_t> owners;
         for (std::size_t i = 0; i < m_sockets.size(); ++i) {
@@ -168,7 +177,7 @@ public:
             return p.pid > q.pid;
         });
         for (const std::size_t i : order) {
-            if (m_unresolved == 0)
+            if (resolved())
                 break;
             readProcess(i);
             settle();
@@ -176,9 +185,16 @@ public:
     }
 
     std::vector<SocketHolder> takeHolders() { return std::move(m_holders); }
+    std::vector<PinnedProcess> takePinned() { return std::move(m_pinned); }
     std::size_t descriptorsRead() const { return m_descriptorsRead; }
+    bool incomplete() const { return m_incomplete; }
 
 private:
+    // (socket index, descriptor) found in one process.
+    using Found = std::vector<std::pair<std::size_t, int>>;
+
+    bool resolved() const { return m_unresolved == 0 && !m_pinUid; }
+
     void record(std::size_t socket, pid_t pid, int fd) {
         const std::uint64_t key = (std::uint64_t(socket) << 32) | std::uint32_t(pid);
         if (!m_recorded.insert(key).second)
@@ -193,27 +209,64 @@ private:
         return m_recorded.contains((std::uint64_t(socket) << 32) | std::uint32_t(pid));
     }
 
-    void readDescriptors(pid_t pid, const char *directory) {
-        const int fdDir = ::openat(m_procDir, directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    Table readDescriptors(const char *directory, Found &found) {
+        const int fdDir = ::openat(m_procDir.get(), directory, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         DIR *dir = fdDir < 0 ? nullptr : ::fdopendir(fdDir);
         if (!dir) {
+            // No such directory: the process or thread has gone, and holds nothing.
+            const bool gone = fdDir < 0 && errno == ENOENT;
             if (fdDir >= 0)
                 ::close(fdDir);
-            return;
+            return gone ? Table::empty : Table::unreadable;
         }
+        Table table = Table::empty;
         char target[64];
         while (const dirent *entry = ::readdir(dir)) {
             if (entry->d_name[0] == '.')
                 continue;
+            table = Table::read;
             const ssize_t length = ::readlinkat(fdDir, entry->d_name, target, sizeof target);
             ++m_descriptorsRead;
             const std::uint64_t inode = length > 0 ? socketInode(target, length) : 0;
             if (inode == 0)
                 continue;
             if (const auto wanted = m_index.find(inode); wanted != m_index.end())
-                record(wanted->second, pid, std::atoi(entry->d_name));
+                found.emplace_back(wanted->second, std::atoi(entry->d_name));
         }
         ::closedir(dir);
+        return table;
+    }
+
+    Table readTables(const Process &process, Found &found) {
+        char path[48];
+        if (!process.leaderGone) {
+            std::snprintf(path, sizeof path, "%d/fd", int(process.pid));
+            const Table table = readDescriptors(path, found);
+            // A stop looks further where the table shows nothing: the leader may have exited since.
+            if (table != Table::empty || !m_pinUid)
+                return table;
+        }
+        // Threads share one table unless one unshared it: a listing reads the first live thread's,
+        // a stop every thread's.
+        std::snprintf(path, sizeof path, "%d/task", int(process.pid));
+        const int taskDir = ::openat(m_procDir.get(), path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR *dir = taskDir < 0 ? nullptr : ::fdopendir(taskDir);
+        if (!dir) {
+            if (taskDir >= 0)
+                ::close(taskDir);
+            return Table::unreadable;
+        }
+        Table tables = Table::empty;
+        while (const dirent *entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == process.pid)
+                continue;
+            std::snprintf(path, sizeof path, "%d/task/%.16s/fd", int(process.pid), entry->d_name);
+            tables = std::max(tables, readDescriptors(path, found));
+            if (!m_pinUid)
+                break;
+        }
+        ::closedir(dir);
+        return tables;
     }
 
     void readProcess(std::size_t i) {
@@ -221,29 +274,35 @@ private:
         if (process.read)
             return;
         process.read = true;
-        char path[48];
-        if (!process.leaderGone) {
-            std::snprintf(path, sizeof path, "%d/fd", int(process.pid));
-            readDescriptors(process.pid, path);
+        m_found.clear();
+        if (!m_pinUid)
+            readTables(process, m_found);
+        else if (!readPinned(process))
             return;
+        for (const auto &[socket, fd] : m_found)
+            record(socket, process.pid, fd);
+    }
+
+    // Reads a process for a stop, pinned first and checked again after, so that the descriptors
+    // read were its own. False when they count for nothing.
+    bool readPinned(Process &process) {
+        int error = 0;
+        std::optional<PinnedProcess> pinned = pinProcess(process.pid, error);
+        if (!pinned) {
+            // A process that exited since /proc was listed is no holder; any other failure may hide one.
+            m_incomplete = m_incomplete || error != ESRCH;
+            return false;
         }
-        // Threads share one table unless one unshared it; any live thread shows it.
-        std::snprintf(path, sizeof path, "%d/task", int(process.pid));
-        const int taskDir = ::openat(m_procDir, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR *dir = taskDir < 0 ? nullptr : ::fdopendir(taskDir);
-        if (!dir) {
-            if (taskDir >= 0)
-                ::close(taskDir);
-            return;
-        }
-        while (const dirent *entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.' || std::atoi(entry->d_name) == process.pid)
-                continue;
-            std::snprintf(path, sizeof path, "%d/task/%.16s/fd", int(process.pid), entry->d_name);
-            readDescriptors(process.pid, path);
-            break;
-        }
-        ::closedir(dir);
+        // Its stat is read again: the pid may have passed to another process since it was listed.
+        if (soleUid(process.pid) != m_pinUid || !readStat(m_procDir.get(), process))
+            return false;
+        const Table table = readTables(process, m_found);
+        if (!stillPinned(*pinned) || soleUid(process.pid) != m_pinUid)
+            return false;
+        m_incomplete = m_incomplete || table == Table::unreadable;
+        if (!m_found.empty())
+            m_pinned.push_back(std::move(*pinned));
+        return true;
     }
 
     // Reads the family of every holder found so far, which may find more holders in turn.
@@ -278,8 +337,12 @@ private:
         }
     }
 
-    int m_procDir;
+    UniqueFd m_procDir;
     const std::vector<WantedSocket> &m_sockets;
+    std::optional<uid_t> m_pinUid;
+    Found m_found;
+    std::vector<PinnedProcess> m_pinned;
+    bool m_incomplete = false;
     std::unordered_map<std::uint64_t, std::size_t> m_index;
     std::vector<std::size_t> m_holderCount;
     std::size_t m_unresolved = 0;
@@ -299,20 +362,32 @@ SocketHolderScan::Outcome SocketHolderScan::find(const std::vector<WantedSocket>
     Outcome outcome;
     if (sockets.empty())
         return outcome;
-    const int procDir = ::open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (procDir < 0) {
-        outcome.procReadable = false;
-        return outcome;
-    }
-    Scan scan(procDir, sockets);
+    Scan scan(sockets);
     for (const SocketHolder &known : options.known)
         scan.confirm(known);
-    scan.listProcesses(options.onlyUid);
+    outcome.procReadable = scan.listProcesses(options.onlyUid);
     scan.readUntilResolved();
     outcome.holders = scan.takeHolders();
     outcome.descriptorsRead = scan.descriptorsRead();
-    ::close(procDir);
     return outcome;
+}
+
+SocketHolderScan::Pinned SocketHolderScan::pinAll(const std::set<std::uint64_t> &inodes, uid_t uid) {
+    Pinned pinned;
+    if (inodes.empty())
+        return pinned;
+    std::vector<WantedSocket> sockets;
+    for (const std::uint64_t inode : inodes)
+        sockets.push_back({inode, uid});
+    Scan scan(sockets, uid);
+    // The user's processes are told by their directory's owner, the effective uid, first.
+    pinned.incomplete = !scan.listProcesses(uid);
+    scan.readUntilResolved();
+    pinned.incomplete = pinned.incomplete || scan.incomplete();
+    pinned.holders = scan.takePinned();
+    std::sort(pinned.holders.begin(), pinned.holders.end(),
+              [](const PinnedProcess &a, const PinnedProcess &b) { return a.pid < b.pid; });
+    return pinned;
 }
 
 bool SocketHolderScan::procShowsProcesses(bool asRoot) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "kernel/PinnedProcess.h"
+
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include <sys/types.h>
@@ -33,6 +36,7 @@ struct SocketHolder {
 // socket goes through fork (pre-forking servers, socket activation, a program handed its socket
 // on exec), so this finds every holder but a process handed the socket over a Unix socket from
 // outside its family; such a holder is found again first on the next pass once it was found.
+// A stop, which must leave no holder, reads every process of its user instead (pinAll).
 class SocketHolderScan {
 public:
     struct Options {
@@ -48,15 +52,28 @@ public:
         std::vector<SocketHolder> holders;
         // The descriptors read, to show what the scan cost.
         std::size_t descriptorsRead = 0;
-        // False when /proc could not be read at all.
+        // False when /proc could not be opened or listed.
         bool procReadable = true;
     };
 
     static Outcome find(const std::vector<WantedSocket> &sockets, const Options &options);
 
-    // Whether /proc shows every process this user could otherwise see: false when it is not
-    // mounted, or is mounted with hidepid (which hides other users' processes, and, for a normal
-    // user, what lsof would not see either, but whose rules differ from one kernel to the next).
+    struct Pinned {
+        // Ordered by pid.
+        std::vector<PinnedProcess> holders;
+        // A process whose descriptors could not be read, which may hide a holder.
+        bool incomplete = false;
+    };
+
+    // For a stop, every process whose real, effective and saved uid is uid and that holds one of
+    // the sockets, read to the last process rather than until each socket has a holder. Each is
+    // pinned before its descriptors are read and checked again after; where the main thread has
+    // exited, or its table shows no descriptors, the tables of all its other threads are read.
+    static Pinned pinAll(const std::set<std::uint64_t> &inodes, uid_t uid);
+
+    // Whether /proc can be trusted to show the processes this user may read: false when it is not
+    // mounted, or, for a normal user, mounted with hidepid, whose rules differ from one kernel to
+    // the next; the listing then leaves the reading to lsof.
     static bool procShowsProcesses(bool asRoot);
 };
 

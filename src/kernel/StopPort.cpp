@@ -3,7 +3,7 @@
 #include "kernel/ListeningSockets.h"
 #include "kernel/Pidfd.h"
 #include "kernel/ProcStat.h"
-#include "kernel/SocketHolders.h"
+#include "kernel/SocketHolderScan.h"
 #include "model/StopPortHelperProtocol.h"
 
 #include <algorithm>
@@ -208,9 +208,7 @@ StopPortResult stopPort(int port, uid_t uid) {
         return result;
     }
 
-    HolderScan scan = findSocketHolders(inodes, uid);
-    std::sort(scan.holders.begin(), scan.holders.end(),
-              [](const PinnedProcess &a, const PinnedProcess &b) { return a.pid < b.pid; });
+    SocketHolderScan::Pinned scan = SocketHolderScan::pinAll(inodes, uid);
     if (scan.holders.empty()) {
         // The listener may have closed in the meantime; otherwise no process of its user that can
         // be seen from here holds it (another PID namespace, or it was passed to another user).

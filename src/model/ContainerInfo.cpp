@@ -27,8 +27,8 @@ bool isContainerProxyName(const QString &processName) {
 }
 
 bool isContainerEngineUnit(const QString &unit) {
-    for (const QLatin1String engine : {QLatin1String("docker.service"), QLatin1String("containerd.service"),
-                                       QLatin1String("podman.service")}) {
+    for (const QLatin1String engine :
+         {QLatin1String("docker.service"), QLatin1String("containerd.service"), QLatin1String("podman.service")}) {
         if (unit == engine)
             return true;
     }

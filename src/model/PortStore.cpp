@@ -399,6 +399,10 @@ QCoro::Task<> PortStore::stopAsAdministrator(PortEntryID id) {
     if (m_administratorStopper && uid >= 0 && uid <= 0xFFFFFFFE)
         result = co_await m_administratorStopper->stop(port, quint32(uid));
     m_administratorStopPorts.remove(port);
+    // Member by member: GCC 12 mishandles a braced list of non-trivial values in a coroutine.
+    m_lastAdministratorStop.sequence = ++m_sequence;
+    m_lastAdministratorStop.port = port;
+    m_lastAdministratorStop.processes = result.processes;
 
     const auto isRowOfStop = [port, uid](const PortEntry &e) {
         return e.port() == port && !e.hasProcess() && e.id().ownerUid == uid;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AdministratorStopping.h"
 #include "KillActionGate.h"
 #include "PortEntry.h"
 #include "PortListing.h"
@@ -22,7 +23,6 @@ namespace quaystone {
 
 class WorkingDirectoryResolving;
 class ProcessKilling;
-class AdministratorStopping;
 class ContainerStopping;
 class ServiceStopping;
 
@@ -106,6 +106,14 @@ public:
     // authenticates; a second request for a port whose stop runs is ignored.
     QCoro::Task<> stopAsAdministrator(PortEntryID id);
     const QSet<qint64> &portsBeingStoppedAsAdministrator() const { return m_administratorStopPorts; }
+    // What the latest stop as administrator found on its port; the sequence tells stops apart
+    // (0 before any). Not announced by itself, like the row errors.
+    struct AdministratorStopRecord {
+        quint64 sequence = 0;
+        qint64 port = 0;
+        QList<AdministratorStoppedProcess> processes;
+    };
+    const AdministratorStopRecord &lastAdministratorStop() const { return m_lastAdministratorStop; }
 
     // Shared by every way of asking for a kill (a key, a click on a cross), so that one act stops
     // one process whichever way it comes.
@@ -160,6 +168,7 @@ private:
     bool m_pendingRefresh = false;
     QSet<qint32> m_suppressedPIDs;
     QSet<qint64> m_administratorStopPorts;
+    AdministratorStopRecord m_lastAdministratorStop;
     // Ports freed of one user's listeners as administrator, as (port, uid), each with the sequence
     // number of the outcome: a pass whose listing began before it may still show the old
     // listeners and must not publish them.

@@ -42,7 +42,10 @@ QCoro::Task<AdministratorStopResult> PkexecAdministratorStopper::stop(qint64 por
     const CommandRunResult result = co_await m_runner->run(m_pkexecPath, std::move(arguments), authenticationTimeLimit);
     if (!result)
         co_return AdministratorStopResult{AdministratorStopOutcome::unavailable, {}};
-    co_return AdministratorStopResult{outcomeFor(result.value()), processesIn(result.value().standardOutput)};
+    AdministratorStopResult stopped;
+    stopped.outcome = outcomeFor(result.value());
+    stopped.processes = processesIn(result.value().standardOutput);
+    co_return stopped;
 }
 
 QList<AdministratorStoppedProcess> PkexecAdministratorStopper::processesIn(const QByteArray &helperOutput) {

@@ -98,6 +98,10 @@ QStringList PopoverAnnouncements::update(Snapshot snapshot) {
         told.insert(id.pid);
         messages.append(tr("Could not stop %1: %2").arg(process, PortRowView::errorText(snapshot.rowErrors.value(id))));
     }
+    if (snapshot.administratorStopSequence != m_previous.administratorStopSequence) {
+        for (const QString &process : std::as_const(snapshot.stoppedAsAdministrator))
+            messages.append(tr("Stopped %1").arg(process));
+    }
     if (snapshot.updateFailure && snapshot.updateFailure != m_previous.updateFailure)
         messages.append(tr("Update failed: %1").arg(*snapshot.updateFailure));
     m_previous = std::move(snapshot);

@@ -26,6 +26,9 @@ public:
         QSet<qint32> suppressedPIDs;
         // The few words of the latest failed update, while the latest update failed.
         std::optional<QString> updateFailure;
+        // The latest stop as administrator, and what it stopped: "postgres (pid 812) on port 5432".
+        quint64 administratorStopSequence = 0;
+        QStringList stoppedAsAdministrator = {};
     };
 
     // The messages for the change from the previous snapshot to this one, in order.

@@ -9,6 +9,7 @@
 #include "PopoverHeaderView.h"
 #include "PortListView.h"
 #include "ViewStyle.h"
+#include "model/DisplayText.h"
 #include "model/ListingErrorText.h"
 #include "model/MainThreadTask.h"
 #include "model/PortStore.h"
@@ -242,7 +243,15 @@ void PopoverRootView::noteChanges() {
     std::optional<QString> failure;
     if (const std::optional<ListingError> &error = m_store.refreshFailure())
         failure = listingErrorSummary(*error);
-    PopoverAnnouncements::Snapshot snapshot{m_store.entries(), {}, m_store.suppressedPIDs(), failure};
+    const PortStore::AdministratorStopRecord &stop = m_store.lastAdministratorStop();
+    PopoverAnnouncements::Snapshot snapshot{m_store.entries(), {}, m_store.suppressedPIDs(), failure,
+                                            stop.sequence,     {}};
+    for (const AdministratorStoppedProcess &process : stop.processes) {
+        if (process.failure.isEmpty())
+            snapshot.stoppedAsAdministrator.append(
+                tr("%1 (pid %2) on port %3")
+                    .arg(displayText(process.name), QString::number(process.pid), QString::number(stop.port)));
+    }
     for (const PortStore::RowErrorRecord &record : m_store.rowErrors()) {
         if (!snapshot.rowErrors.contains(record.id))
             snapshot.rowErrors.insert(record.id, record.error);

@@ -48,7 +48,8 @@ TEST(LaunchOptions, OptionsAreWholeCaseSensitiveArgumentsInAnyOrder) {
         // The program path is never read as an option.
         {{"--list"}, options(false, normal)},
         {{program, "--toggle", "--toggle"}, options(false, normal, none, ListingSource::kernel, StartMode::toggle)},
-        {{program, "-platform", "xcb", "--background"}, options(false, normal, none, ListingSource::kernel, StartMode::background)},
+        {{program, "-platform", "xcb", "--background"},
+         options(false, normal, none, ListingSource::kernel, StartMode::background)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());

@@ -116,8 +116,9 @@ TEST(TerminalStop, OwnListenersAreKilledDirectlyAndOnlyTheRestAsAdministrator) {
             c.status);
         EXPECT_EQ(killer.pids, c.killed);
         EXPECT_EQ(stopper.uids, c.asAdministrator);
-        if (c.killOutcome == K::killed && !c.killed.isEmpty())
+        if (c.killOutcome == K::killed && !c.killed.isEmpty()) {
             EXPECT_EQ(contents(out), "Stopped python3 (pid 42) on port 5000\n");
+        }
         std::fclose(out);
         std::fclose(err);
     }

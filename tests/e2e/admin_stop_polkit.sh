@@ -69,3 +69,8 @@ xsession_listen as_user || fail "no listener of $user started"
 run_stop 0
 grep -qx "Stopped python3 (pid [0-9]*) on port $XSESSION_PORT" "$XSESSION_DIR/out.log" || fail "no report of the stop"
 echo "ok: $user stopped its own listener on port $XSESSION_PORT without polkit"
+
+# 4. Also one whose main thread has exited, whose descriptors only its other threads show.
+XSESSION_LISTEN_ARGS="6 main-exits" xsession_listen as_user || fail "no listener of $user started"
+run_stop 0
+echo "ok: $user stopped its own listener on port $XSESSION_PORT whose main thread had exited"

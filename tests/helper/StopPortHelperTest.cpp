@@ -295,12 +295,12 @@ TEST_F(StopPortHelperTest, APidReusedWhileTheHelperRunsIsNotSignalled) {
     QProcess traced;
     traced.start(QStringLiteral("/usr/bin/strace"),
                  {QStringLiteral("-o/dev/null"), QStringLiteral("-P"), comm, QStringLiteral("-etrace=openat"),
-                  QStringLiteral("-einject=openat:delay_exit=3000000"), helper, QString::number(listener->port),
+                  QStringLiteral("-einject=openat:delay_exit=5000000"), helper, QString::number(listener->port),
                   nobody});
     ASSERT_TRUE(traced.waitForStarted());
     // Held once the helper has the name open.
     bool held = false;
-    for (int i = 0; i < 400 && !held; ++i) {
+    for (int i = 0; i < 1000 && !held; ++i) {
         QThread::msleep(5);
         QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(traced.processId()));
         file.open(QIODevice::ReadOnly);

@@ -98,9 +98,11 @@ public:
     QCoro::Task<AdministratorStopResult> stop(qint64 port, quint32 uid) override {
         ports.append(port);
         uids.append(uid);
-        if (held)
-            co_return AdministratorStopResult{co_await pending.next(), processes};
-        co_return AdministratorStopResult{outcome, processes};
+        // Not a braced list around the co_await: GCC 12 miscompiles that.
+        AdministratorStopResult result;
+        result.outcome = held ? co_await pending.next() : outcome;
+        result.processes = processes;
+        co_return result;
     }
 
     bool held = true;

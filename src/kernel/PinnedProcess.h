@@ -6,8 +6,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <set>
-#include <vector>
 
 namespace quaystone::kernel {
 
@@ -28,16 +26,5 @@ bool stillPinned(const PinnedProcess &process);
 // The real, effective and saved uid of a process, when all three are the same: a process of
 // that user alone, which cannot take up another user's rights.
 std::optional<uid_t> soleUid(int pid);
-
-struct HolderScan {
-    std::vector<PinnedProcess> holders;
-    // A process whose descriptors could not be read, which may hide a holder.
-    bool incomplete = false;
-};
-
-// The processes that hold a descriptor on one of the sockets, of one user only when uid is
-// given. Each is pinned before its descriptors are read and checked again after. A process
-// whose main thread has exited is read through the descriptor tables of its other threads.
-HolderScan findSocketHolders(const std::set<std::uint64_t> &inodes, std::optional<uid_t> uid);
 
 } // namespace quaystone::kernel
