@@ -10,6 +10,7 @@ namespace quaystone {
 
 class AppConfig;
 class MenuBarController;
+class PopoverRootView;
 class PortStore;
 
 // The ports in an ordinary window, for desktops where no tray shows the icon: the popup's views
@@ -30,6 +31,7 @@ public:
     void dismiss() override { hide(); }
     void setKeyHandler(KeyHandler handler) override { m_keyHandler = std::move(handler); }
     void setIconPressHandler(IconPressHandler) override {}
+    int pageStep(int direction) const override;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -42,7 +44,7 @@ private:
     void fitToContent();
 
     QToolButton *m_menuButton;
-    QWidget *m_content;
+    PopoverRootView *m_content;
     KeyHandler m_keyHandler;
     // The height the window last took from its content; once the user picks another, it stays.
     int m_fittedHeight = -1;
