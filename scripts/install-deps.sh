@@ -21,8 +21,8 @@ run_packages=(
     libxcb1-dev
 )
 test_packages=(
-    # tests, benchmarks, fuzzing
-    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+    # tests, benchmarks, fuzzing, and the formatting check
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev clang-format
     # end-to-end and screenshot tooling
     xvfb xauth xdotool trayer dbus dbus-x11 at-spi2-core python3-pyatspi imagemagick
     # stopping another user's listener as administrator, and its tests (strace holds the helper

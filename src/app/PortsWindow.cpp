@@ -114,6 +114,10 @@ void PortsWindow::resizeEvent(QResizeEvent *event) {
         m_userSized = true;
 }
 
+int PortsWindow::pageStep(int direction) const {
+    return m_content->pageStep(direction);
+}
+
 bool PortsWindow::eventFilter(QObject *watched, QEvent *event) {
     if (watched == m_content) {
         if (event->type() == QEvent::Resize)

@@ -11,6 +11,7 @@ namespace quaystone {
 
 class AppConfig;
 class MenuBarController;
+class PopoverRootView;
 class PortStore;
 
 // The ports in an ordinary window, for desktops where no tray shows the icon: the popup's views
@@ -44,7 +45,7 @@ private:
     void fitToContent();
 
     QToolButton *m_menuButton;
-    QWidget *m_content;
+    PopoverRootView *m_content;
     KeyHandler m_keyHandler;
     HeldKeys m_heldKeys;
     // The height the window last took from its content; once the user picks another, it stays.

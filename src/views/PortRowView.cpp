@@ -48,9 +48,10 @@ bool hasKillButton(const PortEntry &entry) {
            (entry.service() && entry.service()->scope == ServiceScope::system);
 }
 
-// The process's name, or the owner of another user's listener, whose process is not seen.
+// The process's or container's name, or the owner of another user's listener, whose process is
+// not seen and which has no name of its own (even where its system unit gives it a cross).
 const QString &shownName(const PortEntry &entry) {
-    return hasKillButton(entry) ? entry.processName() : entry.ownerName();
+    return entry.hasProcess() || entry.container() ? entry.processName() : entry.ownerName();
 }
 
 // The width of the error line: the row but its padding and kill button.
@@ -216,7 +217,7 @@ void PortRowView::setInputs(const PortEntry &entry, bool isSelected, std::option
 
 void PortRowView::setAccessibleNames() {
     const QString port = QString::number(m_entry.port());
-    const QString name = displayText(m_entry.processName());
+    const QString name = displayText(shownName(m_entry));
     if (m_entry.container()) {
         const QString image = displayText(m_entry.container()->image);
         m_selectButton->setAccessibleName(tr("Port %1, container %2 of image %3").arg(port, name, image));

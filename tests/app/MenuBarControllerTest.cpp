@@ -173,28 +173,6 @@ TEST(MenuBarControllerClicks, RoutesTrayClicks) {
     }
 }
 
-TEST(MenuBarControllerKeys, KillKeysOnAnotherUsersListenerStopItAsAdministrator) {
-    for (const KeyDownEvent &event :
-         {KeyDownEvent{Qt::Key_Delete, "\x7f", Qt::NoModifier}, KeyDownEvent{Qt::Key_Backspace, "\b", Qt::NoModifier},
-          KeyDownEvent{Qt::Key_K, "k", Qt::NoModifier}}) {
-        SCOPED_TRACE(event.key);
-        Harness h;
-        auto stopper = std::make_unique<FakeAdministratorStopper>();
-        FakeAdministratorStopper *stopped = stopper.get();
-        h.store.setAdministratorStopper(std::move(stopper));
-        const PortEntry foreign = PortEntry::foreignListener(6000, 0, QStringLiteral("root"));
-        h.store.seedEntries({PortEntry(10, 3000, "a"), foreign});
-        h.store.setSelectedEntryID(foreign.id());
-        h.popover->shown = true;
-
-        EXPECT_TRUE(h.controller.handleKeyDown(event));
-        drainEvents();
-        EXPECT_EQ(stopped->ports, QList<qint64>{6000});
-        EXPECT_TRUE(h.killer->pids.isEmpty());
-        stopped->pending.complete(AdministratorStopOutcome::cancelled);
-    }
-}
-
 TEST(MenuBarControllerClicks, TheSecondClickOfADoubleClickLeavesThePopupOpen) {
     const auto interval = MenuBarController::doubleClickInterval();
     const struct {

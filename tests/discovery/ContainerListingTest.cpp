@@ -50,7 +50,8 @@ QStringList describe(const QList<PortEntry> &rows) {
     for (const PortEntry &row : rows) {
         out.append(QStringLiteral("%1 %2%3")
                        .arg(row.port())
-                       .arg(row.processName(), row.container() ? QStringLiteral(" [container]") : QString()));
+                       .arg(row.hasProcess() || row.container() ? row.processName() : row.ownerName(),
+                            row.container() ? QStringLiteral(" [container]") : QString()));
     }
     return out;
 }

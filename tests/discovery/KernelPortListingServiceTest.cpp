@@ -28,7 +28,7 @@ QStringList rows(const PortListingResult &result, bool applyDetails) {
     return out;
 }
 
-// tests/discovery/listener_loads.py, started by the given command line and ended as one process
+// scripts/lib/listener_loads.py, started by the given command line and ended as one process
 // group however the test ends.
 class Loads {
 public:

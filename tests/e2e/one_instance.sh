@@ -77,11 +77,11 @@ listing=$(env "${app_env[@]}" "$binary" --list 2>&1)
 # The window's menu from the keyboard (F10), its items as AT-SPI reads them; Launch at Login is
 # chosen with the keys and writes the autostart entry, Quit Quaystone ends the app.
 xdotool key F10
-"$XSESSION_PYTHON" - "$here" "$XSESSION_APP_PID" <<'PY' || fail "the window's menu, read through AT-SPI, is wrong"
+"$XSESSION_PYTHON" - "$XSESSION_LIB" "$XSESSION_APP_PID" <<'PY' || fail "the window's menu, read through AT-SPI, is wrong"
 import sys, time
 sys.path.insert(0, sys.argv[1])
 import pyatspi
-from atspi_tree import children, role_and_name, walk
+from atspi import children, role_and_name, walk
 want, deadline = ["Refresh", "Launch at Login", "Quit Quaystone"], time.monotonic() + 10
 while True:
     ours = [app for app in children(pyatspi.Registry.getDesktop(0)) if app.get_process_id() == int(sys.argv[2])]

@@ -49,23 +49,7 @@ env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 XDG_CONFIG_HOME="$XSE
 xsession_track $!
 
 # The centre of the cross of the row on PORT, on the screen.
-cross_of() { # PORT
-    "$XSESSION_PYTHON" - "$1" 2>/dev/null <<'EOF'
-import sys, pyatspi
-name = "Kill python3 on port " + sys.argv[1]
-def find(acc):
-    try:
-        return acc if (acc.getRoleName(), acc.name) == ("push button", name) else next(filter(None, map(find, acc)), None)
-    except Exception:  # an element that went away while it was read, or none
-        return None
-for app in pyatspi.Registry.getDesktop(0):
-    if app and app.name == "Quaystone" and (cross := find(app)):
-        box = cross.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
-        print(box.x + box.width // 2, box.y + box.height // 2)
-        sys.exit(0)
-sys.exit(1)
-EOF
-}
+cross_of() { "$XSESSION_PYTHON" "$XSESSION_LIB/atspi.py" center Quaystone "push button" "Kill python3 on port $1" 2>/dev/null; }
 expect_stops() { # WHAT STOPPED-PORTS...
     sleep 2.5 # past the kill's grace and the refresh after it
     [ "$(stops)" = "${*:2}" ] || fail "$1: expected the listeners on ports ${*:2} to be stopped"

@@ -9,48 +9,37 @@
 # Usage: systemd_units.sh QUAYSTONE
 # Runs as root; exits 77 (skipped) where nspawn cannot boot a machine here.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=scripts/lib/xsession.sh
+source "$here/../../scripts/lib/xsession.sh"
 
 quaystone=$(realpath "$1")
 build=$(dirname "$(dirname "$(dirname "$quaystone")")")
 daemon_port=4301 user_port=4302 socket_port=4303
-python=/usr/bin/python3
+python=$XSESSION_PYTHON
 
-skip() {
-    echo "SKIP: $*"
-    exit 77
-}
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-[ "$(id -u)" -eq 0 ] || skip "needs root, to boot a container with systemd-nspawn"
-for tool in systemd-nspawn nsenter "$python"; do
-    command -v "$tool" >/dev/null || skip "$tool is not installed"
-done
-
-work=$(mktemp -d /tmp/quaystone-systemd.XXXXXX)
+[ "$(id -u)" -eq 0 ] || xsession_skip "needs root, to boot a container with systemd-nspawn"
+xsession_require systemd-nspawn nsenter "$python" || exit 77
+fail() { XSESSION_FAIL_LOGS=boot xsession_fail "$@"; }
+xsession_init
+work=$XSESSION_DIR
 nspawn_pid=''
-cleanup() {
-    set +e
-    if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
-        kill -TERM "$nspawn_pid" # nspawn powers the machine off
-        for _ in $(seq 100); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.1; done
-        kill -KILL "$nspawn_pid" 2>/dev/null
-        wait "$nspawn_pid" 2>/dev/null
-    fi
-    mountpoint -q "$work/layers/root" && umount "$work/layers/root"
-    mountpoint -q "$work/layers" && umount "$work/layers"
-    rm -rf "$work"
+# nspawn powers the machine off on TERM: given its time, before the overlay goes.
+stop_machine() {
+    kill -TERM "$nspawn_pid"
+    for _ in $(seq 100); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$nspawn_pid"
+    wait "$nspawn_pid"
 }
-trap cleanup EXIT
 
 # --- the machine: / under a tmpfs overlay -----------------------------------------------------
 mkdir "$work/layers"
-mount -t tmpfs tmpfs "$work/layers" || skip "cannot mount a tmpfs here"
+mount -t tmpfs tmpfs "$work/layers" || xsession_skip "cannot mount a tmpfs here"
+xsession_undo umount "$work/layers"
 mkdir "$work/layers/upper" "$work/layers/work" "$work/layers/root"
 mount -t overlay overlay -o "lowerdir=/,upperdir=$work/layers/upper,workdir=$work/layers/work" \
-    "$work/layers/root" || skip "cannot mount an overlay of / here"
+    "$work/layers/root" || xsession_skip "cannot mount an overlay of / here"
+xsession_undo umount "$work/layers/root"
 root=$work/layers/root
 in_root() { chroot "$root" "$@"; }
 
@@ -98,6 +87,7 @@ in_root chown -R qs-user: /home/qs-user/.config
 systemd-nspawn --quiet --boot --directory="$root" --register=no --keep-unit --private-network \
     --bind-ro="$build" --machine="qs-$$" systemd.unit=basic.target >"$work/boot.log" 2>&1 </dev/null &
 nspawn_pid=$!
+xsession_undo stop_machine
 init=''
 for _ in $(seq 100); do
     init=$(ps -o pid= --ppid "$nspawn_pid" | tr -d ' ' | head -n1) || true # none yet
@@ -105,7 +95,7 @@ for _ in $(seq 100); do
     kill -0 "$nspawn_pid" 2>/dev/null || break
     sleep 0.1
 done
-[ -n "$init" ] || skip "systemd-nspawn cannot boot a machine here: $(tail -n 5 "$work/boot.log")"
+[ -n "$init" ] || xsession_skip "systemd-nspawn cannot boot a machine here: $(tail -n 5 "$work/boot.log")"
 inside() { nsenter -t "$init" -a "$@"; }
 as_user() {
     inside setpriv --reuid=qs-user --regid=qs-user --init-groups env -i PATH=/usr/bin:/bin HOME=/home/qs-user \

@@ -22,19 +22,7 @@ xsession_private_session_bus "$@"
 
 fail() { XSESSION_FAIL_LOGS="app watcher" xsession_fail "$@"; }
 
-# Prints X Y WIDTH HEIGHT of the popup once it shows.
-popup_geometry() {
-    # shellcheck disable=SC2034 # all that --shell sets, kept local
-    local popup WINDOW X Y WIDTH HEIGHT SCREEN
-    popup=$(xsession_wait_window --name "$XSESSION_POPUP_TITLE") || return 1
-    eval "$(xdotool getwindowgeometry --shell "$popup")"
-    echo "$X $Y $WIDTH $HEIGHT"
-}
-
-close_popup() {
-    xdotool key Escape
-    xsession_wait_for xsession_no_popup || fail "Escape did not close the popup"
-}
+close_popup() { xsession_close_popup || fail "Escape did not close the popup"; }
 
 # Activate with the pointer at X,Y; the popup must open on the given side of the spot and
 # neither cover it nor leave it behind horizontally.
@@ -42,7 +30,7 @@ check_activation_at() { # X Y below|above
     local x=$1 y=$2 side=$3 px py pw ph
     xdotool mousemove "$x" "$y"
     xsession_sni activate "$item" "$x" "$y" || fail "Activate failed"
-    read -r px py pw ph < <(popup_geometry) || fail "Activate at $x,$y opened no popup"
+    read -r px py pw ph < <(xsession_popup_geometry) || fail "Activate at $x,$y opened no popup"
     echo "tray_late_sni: pointer at $x,$y: popup at $px,$py ${pw}x$ph"
     ((px <= x && x < px + pw)) || fail "the popup is not beside the pointer"
     if [ "$side" = below ]; then
@@ -75,7 +63,7 @@ check_activation_at 300 795 above
 
 xdotool mousemove 640 5
 xsession_sni activate-twice "$item" 640 5 || fail "Activate failed"
-popup_geometry >/dev/null || fail "a double click opened no popup"
+xsession_popup_geometry >/dev/null || fail "a double click opened no popup"
 sleep 1 # a popup closed by the second click would be gone by now
 xsession_popup >/dev/null || fail "a double click closed the popup it opened"
 close_popup
@@ -90,7 +78,7 @@ echo "tray_late_sni: ContextMenu at 900,10: menu at $X,$Y"
 xdotool key Escape
 
 xsession_sni menu-click "$item" "Show Ports" || fail "choosing Show Ports failed"
-popup_geometry >/dev/null || fail "Show Ports opened no popup"
+xsession_popup_geometry >/dev/null || fail "Show Ports opened no popup"
 close_popup
 
 xsession_stop "$XSESSION_WATCHER_PID"
@@ -99,7 +87,7 @@ xsession_wait_for xsession_sni_item >/dev/null || fail "the item did not registe
 item=$(xsession_sni_item)
 echo "tray_late_sni: restarted watcher: item $item registered"
 xsession_sni menu-click "$item" "Show Ports" || fail "choosing Show Ports after the restart failed"
-popup_geometry >/dev/null || fail "Show Ports opened no popup after the restart"
+xsession_popup_geometry >/dev/null || fail "Show Ports opened no popup after the restart"
 close_popup
 kill -0 "$XSESSION_APP_PID" 2>/dev/null || fail "the app exited"
 

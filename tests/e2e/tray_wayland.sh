@@ -34,25 +34,9 @@ wait_popup() { # shown|hidden N
 
 xsession_init
 xsession_start_xvfb || exit 1
-# Wayland wants a private runtime directory; the socket lives there.
-export XDG_RUNTIME_DIR="$XSESSION_DIR/runtime"
-mkdir -m 0700 "$XDG_RUNTIME_DIR"
-weston --backend=x11-backend.so --use-pixman --width=1024 --height=768 --socket=quaystone-test --idle-time=0 \
-    --no-config >"$XSESSION_DIR/weston.log" 2>&1 &
-xsession_track $!
-if ! xsession_wait_for test -S "$XDG_RUNTIME_DIR/quaystone-test"; then
-    echo "tray_wayland: weston did not start, so nothing here can run:" >&2
-    cat "$XSESSION_DIR/weston.log" >&2
-    exit 77
-fi
-# xdotool's search misses weston's window (it names it through _NET_WM_NAME only).
-weston_window() { xwininfo -root -children | awk '/"Weston Compositor/ { print $1; found = 1; exit } END { exit !found }'; }
-compositor=$(xsession_wait_for weston_window >/dev/null && weston_window) || fail "no weston window"
-# Keys typed under Xvfb go to weston's window, which passes them to the focused Wayland surface.
-xdotool windowfocus --sync "$compositor" mousemove --window "$compositor" 900 700
-
+xsession_start_weston || fail "no weston window"
 xsession_start_sni_watcher || fail "no watcher"
-env -u DISPLAY WAYLAND_DISPLAY=quaystone-test QT_QPA_PLATFORM=wayland QT_LOGGING_RULES='quaystone.*.debug=true' \
+env -u DISPLAY QT_QPA_PLATFORM=wayland QT_LOGGING_RULES='quaystone.*.debug=true' \
     XDG_CONFIG_HOME="$XSESSION_DIR/config" "$binary" >"$XSESSION_DIR/app.log" 2>&1 &
 XSESSION_APP_PID=$!
 xsession_track "$XSESSION_APP_PID"
@@ -72,7 +56,7 @@ wait_popup shown 2 || fail "Show Ports did not show the popup again"
 sleep 0.5
 # Another client's window takes the focus, as a click elsewhere would.
 if command -v weston-simple-shm >/dev/null; then
-    env -u DISPLAY WAYLAND_DISPLAY=quaystone-test weston-simple-shm >/dev/null 2>&1 &
+    env -u DISPLAY weston-simple-shm >/dev/null 2>&1 &
     xsession_track $!
     wait_popup hidden 2 || fail "the popup stayed open after the app lost the focus"
     echo "tray_wayland: another window took the focus; the popup closed"

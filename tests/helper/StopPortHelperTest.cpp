@@ -223,31 +223,28 @@ TEST_F(StopPortHelperTest, RefusesEverythingButOnePlainPortAndUidAndSignalsNothi
     const auto listener = startListener({});
     ASSERT_TRUE(listener && !listener->pids.isEmpty());
     const QString port = QString::number(listener->port);
-    const struct {
-        QStringList arguments;
-    } cases[] = {
-        {{}},
-        {{port}},
-        {{port, nobody, port}},
-        {{port, QStringLiteral("--force")}},
-        {{QStringLiteral("+") + port, nobody}},
-        {{QStringLiteral(" ") + port, nobody}},
-        {{port + QStringLiteral(" "), nobody}},
-        {{QStringLiteral("0") + port, nobody}},
-        {{QStringLiteral("-") + port, nobody}},
-        {{QStringLiteral("0x") + QString::number(listener->port, 16), nobody}},
-        {{QStringLiteral("2999"), nobody}},
-        {{QStringLiteral("10000"), nobody}},
-        {{QString(), nobody}},
-        {{port, QStringLiteral("-1")}},
-        {{port, QStringLiteral("+65534")}},
-        {{port, QStringLiteral("4294967295")}},
-        {{port, QStringLiteral("0x10")}},
-        {{port, QString()}},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.arguments.join(QLatin1Char('|')).toStdString());
-        const HelperRun run = runHelper(c.arguments);
+    const QString hex = "0x" + QString::number(listener->port, 16);
+    const QList<QStringList> cases = {{},
+                                      {port},
+                                      {port, nobody, port},
+                                      {port, "--force"},
+                                      {"+" + port, nobody},
+                                      {" " + port, nobody},
+                                      {port + " ", nobody},
+                                      {"0" + port, nobody},
+                                      {"-" + port, nobody},
+                                      {hex, nobody},
+                                      {"2999", nobody},
+                                      {"10000", nobody},
+                                      {"", nobody},
+                                      {port, "-1"},
+                                      {port, "+65534"},
+                                      {port, "4294967295"},
+                                      {port, "0x10"},
+                                      {port, ""}};
+    for (const QStringList &arguments : cases) {
+        SCOPED_TRACE(arguments.join(QLatin1Char('|')).toStdString());
+        const HelperRun run = runHelper(arguments);
         EXPECT_EQ(run.status, stopport::refusedInput);
         EXPECT_TRUE(run.out.isEmpty());
     }

@@ -1,7 +1,5 @@
 #include "model/DisplayText.h"
-#include "model/ListingErrorText.h"
 #include "model/PortEntry.h"
-#include "model/PortRange.h"
 
 #include <QSet>
 #include <gtest/gtest.h>
@@ -65,30 +63,11 @@ TEST(PortModel, DisplayTextEscapesControlsAndBidiOverrides) {
               QStringLiteral("\uFFFD\U0001F600\uFFFD"));
 }
 
-TEST(PortModel, ListingErrorsSayTheReasonAndTheRemedy) {
-    const ListingError missing{ListingFailure::toolMissing, QStringLiteral("/usr/bin/lsof")};
-    EXPECT_EQ(listingErrorDescription(missing),
-              QStringLiteral("lsof was not found at /usr/bin/lsof. Install the lsof package."));
-    EXPECT_EQ(listingErrorSummary(missing), QStringLiteral("lsof not found"));
-    EXPECT_EQ(listingErrorSummary({ListingFailure::timedOut, QStringLiteral("/usr/bin/lsof")}),
-              QStringLiteral("timed out"));
-}
-
 TEST(PortModel, IdsAreOrderedPairsUsableAsKeysInStdAndQtContainers) {
     const PortEntryID a{7, 80}, b{80, 7};
     EXPECT_NE(a, b);
     EXPECT_EQ((std::unordered_set<PortEntryID>{a, b, PortEntryID{7, 80}}.size()), 2u);
     EXPECT_EQ((QSet<PortEntryID>{a, b, PortEntryID{7, 80}}.size()), 2);
-}
-
-TEST(PortModel, RangesIncludeBothEndsAndAnInvertedRangeNothing) {
-    EXPECT_FALSE(PortRange(3000, 9999).contains(2999));
-    EXPECT_TRUE(PortRange(3000, 9999).contains(3000));
-    EXPECT_TRUE(PortRange(3000, 9999).contains(9999));
-    EXPECT_FALSE(PortRange(3000, 9999).contains(10000));
-    EXPECT_TRUE(PortRange(8080, 8080).contains(8080));
-    for (qint64 port : {2999, 3000, 5000, 9999})
-        EXPECT_FALSE(PortRange(9999, 3000).contains(port));
 }
 
 } // namespace

@@ -260,35 +260,6 @@ TEST_F(KillTest, AnUnlistedIdChangesNothingAndStartsNoRefresh) {
     EXPECT_EQ(m_listing->ranges.size(), 1);
 }
 
-TEST_F(KillTest, ARowWithoutAProcessIsNeverSignalled) {
-    // pid 0 would reach kill(2) as "every process in our group": such a row is stopped as
-    // administrator instead.
-    const PortEntry root = PortEntry::foreignListener(3002, 0, QStringLiteral("root"));
-    refreshWith({entry(10, 3001), root, entry(20, 3003)});
-    store().setSelectedEntryID(root.id());
-    const QList<PortEntry> before = store().entries();
-
-    auto task = store().kill(root.id());
-    ASSERT_EQ(m_administratorStopper->pending.waiting(), 1u);
-    m_administratorStopper->pending.complete(AdministratorStopOutcome::notAuthorized);
-    ASSERT_TRUE(spinUntil([&] { return task.isReady(); }));
-    EXPECT_TRUE(m_killer->pids.isEmpty());
-    EXPECT_EQ(m_administratorStopper->ports, QList<qint64>{3002});
-    EXPECT_EQ(store().entries(), before);
-    EXPECT_EQ(store().rowError(root.id()), RowError::notAuthorized);
-    EXPECT_FALSE(store().rowError(PortEntryID{10, 3001}));
-}
-
-TEST_F(KillTest, APassEndingDuringTheGracePeriodHidesTheProcess) {
-    auto kill = store().kill(PortEntryID{10, 3005});
-    // lsof still lists the process while it winds down.
-    refreshWith({entry(10, 3001), entry(20, 3003), entry(10, 3005)});
-    EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3003}));
-    m_listing->answer = QList<PortEntry>{entry(20, 3003)};
-    m_killer->pending.complete(ProcessKillOutcome::killed);
-    EXPECT_EQ(portsOf(store().entries()), (QList<qint64>{3003}));
-}
-
 TEST_F(KillTest, AKillDuringResolutionIsHonouredWhenThePassPublishes) {
     m_resolver->held = true;
     m_listing->answer = QList<PortEntry>{entry(10, 3001), entry(20, 3003), entry(10, 3005)};
@@ -390,21 +361,6 @@ TEST_F(PortStoreTest, APassTakesItsPreviousListWhenItsListingReturns) {
     EXPECT_EQ(store().selectedEntryID(), (PortEntryID{20, 3003}));
     m_killer->pending.complete(ProcessKillOutcome::killed);
     m_listing->pending.complete(QList<PortEntry>{entry(20, 3003), entry(30, 3004)});
-}
-
-TEST_F(PortStoreTest, EveryAssignmentToAnObservedFieldIsAnnounced) {
-    QSignalSpy changes(&store(), &PortStore::changed);
-    refreshWith({entry(1, 3001), entry(2, 3002)});
-    EXPECT_EQ(changes.count(), 7)
-        << "refreshing, loadingInitial, entries, first selection, lastUpdatedAt, loaded, no longer refreshing";
-    changes.clear();
-    refreshWith({entry(1, 3001), entry(2, 3002)});
-    EXPECT_EQ(changes.count(), 5)
-        << "refreshing, entries, lastUpdatedAt and refreshState, assigned although unchanged, no longer refreshing";
-    changes.clear();
-    store().setSelectedEntryID(store().selectedEntryID());
-    store().selectPrevious();
-    EXPECT_EQ(changes.count(), 2);
 }
 
 } // namespace

@@ -10,7 +10,7 @@
 using namespace quaystone;
 using namespace quaystone::test;
 
-// Run under X with a private accessibility bus (with_accessibility_bus.sh): Qt hands events to
+// Run under X with a private accessibility bus (scripts/lib/xsession-run.sh): Qt hands events to
 // a recorder only while its accessibility bridge is active, which takes a bus to talk to.
 namespace {
 
@@ -50,10 +50,6 @@ private:
     }
     static inline EventRecorder *s_current = nullptr;
 };
-
-QAccessibleInterface *accessibleOf(QObject *object) {
-    return QAccessible::queryAccessibleInterface(object);
-}
 
 class PopoverAccessibilityEventsTest : public PopoverViewTest {
 public:
@@ -110,44 +106,39 @@ TEST_F(PopoverAccessibilityEventsTest, OpeningAndEachSelectionChangeFocusTheSele
     }
 }
 
-TEST_F(PopoverAccessibilityEventsTest, KillsAndTheirErrorsAreAnnouncedWhileShown) {
-    load({PortEntry(10, 3000, "node"), PortEntry(10, 3005, "node"), PortEntry(11, 3001, "ruby")});
+// What a kill announces is PopoverAnnouncements' test, and the end-to-end popup_atspi's; here: a
+// kill that runs longer than half a second is told as it goes on, and nothing is spoken for a
+// closed popup.
+TEST_F(PopoverAccessibilityEventsTest, ASlowKillIsToldAsItGoesOnAndNothingForAClosedPopup) {
+    load({PortEntry(10, 3000, "node"), PortEntry(11, 3001, "ruby")});
     showActive();
     EventRecorder recorder;
     m_killer->held = true;
-    QTest::mouseClick(find(QStringLiteral("kill-port-3001")), Qt::LeftButton);
-    drainEvents();
-    m_killer->pending.complete(ProcessKillOutcome::killed);
-    drainEvents();
     QTest::mouseClick(find(QStringLiteral("kill-port-3000")), Qt::LeftButton);
     drainEvents();
-    // A kill that runs longer than half a second is told as it goes on.
     QTest::qWait(700);
     m_killer->pending.complete(ProcessKillOutcome::permissionDenied);
     drainEvents();
-
     QStringList announced;
     for (const EventRecorder::Event &event : recorder.events) {
         if (event.type == QAccessible::ObjectShow && qobject_cast<PopoverAnnouncement *>(event.object))
             announced.append(event.name);
     }
-    EXPECT_EQ(announced, (QStringList{"Stopped ruby on port 3001", "Stopping node on ports 3000, 3005",
-                                      "Could not stop node on ports 3000, 3005: Permission denied"}));
-    // The refused rows come back named with their error.
-    EXPECT_EQ(accessibleOf(rowOf(3000))->text(QAccessible::Name), "Port 3000, node, Permission denied");
+    EXPECT_EQ(announced,
+              (QStringList{"Stopping node on port 3000", "Could not stop node on port 3000: Permission denied"}));
 
-    // Nothing is spoken for a closed popup.
     view().hide();
     drainEvents();
     recorder.events.clear();
-    QTest::mouseClick(find(QStringLiteral("kill-port-3005")), Qt::LeftButton);
-    drainEvents();
+    m_killer->held = false;
+    for (const ProcessKillOutcome outcome : {ProcessKillOutcome::killed, ProcessKillOutcome::permissionDenied}) {
+        m_killer->outcome = outcome;
+        QTest::mouseClick(find(outcome == ProcessKillOutcome::killed ? "kill-port-3001" : "kill-port-3000"),
+                          Qt::LeftButton);
+        drainEvents();
+    }
     for (const EventRecorder::Event &event : recorder.events)
         EXPECT_FALSE(qobject_cast<PopoverAnnouncement *>(event.object)) << event.name.toStdString();
-    // The held kill ends, so that its task does not outlive the test.
-    ASSERT_EQ(m_killer->pending.waiting(), 1u);
-    m_killer->pending.complete(ProcessKillOutcome::killed);
-    drainEvents();
 }
 
 } // namespace
