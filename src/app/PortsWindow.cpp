@@ -104,10 +104,6 @@ void PortsWindow::fitToContent() {
     resize(width(), m_fittedHeight);
 }
 
-int PortsWindow::pageStep(int direction) const {
-    return static_cast<const PopoverRootView *>(m_content)->pageStep(direction);
-}
-
 void PortsWindow::resizeEvent(QResizeEvent *event) {
     QWidget::resizeEvent(event);
     if (isVisible() && height() != m_fittedHeight)
