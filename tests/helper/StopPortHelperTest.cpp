@@ -54,12 +54,15 @@ if "pass" in opts:
     os.seteuid(0)
     pids, keep = [], [os.getpid()]
 if "fork" in opts or "pass" in opts:
+    ready, told = os.pipe()
     child = os.fork()
     if child == 0:
         if "pass" in opts:
             os.setgid(65534); os.setuid(65534)
+        os.write(told, b"x")
         time.sleep(600)
         os._exit(0)
+    os.read(ready, 1)  # the child is nobody's before it is listed as such
     pids.append(child)
 print(s.getsockname()[1], *pids, "keep", *keep, flush=True)
 if "main-exits" in opts:
