@@ -17,6 +17,7 @@
 #include <QAccessible>
 #include <QGuiApplication>
 #include <QStyleHints>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <qcoro/qcorotimer.h>
@@ -94,17 +95,16 @@ void PopoverRootView::showEvent(QShowEvent *event) {
     // selected row takes the focus. Shown again, the window is most often activated once more a
     // moment later (changeEvent gives the focus then); only where that does not come is the
     // activation told here.
-    startMainThreadTask([view = QPointer<PopoverRootView>(this), activationUntold]() -> QCoro::Task<> {
-        co_await QCoro::sleepFor(std::chrono::milliseconds(activationUntold ? 300 : 0));
-        if (!view || !view->isVisible() || !view->isActiveWindow() || view->m_tellsFocus)
-            co_return;
+    QTimer::singleShot(std::chrono::milliseconds(activationUntold ? 300 : 0), this, [this, activationUntold] {
+        if (!isVisible() || !isActiveWindow() || m_tellsFocus)
+            return;
         if (activationUntold) {
             QAccessible::State active;
             active.active = true;
-            QAccessibleStateChangeEvent activated(view->window(), active);
+            QAccessibleStateChangeEvent activated(window(), active);
             QAccessible::updateAccessibility(&activated);
         }
-        view->setTellsFocus(true);
+        setTellsFocus(true);
     });
     startMainThreadTask([store = QPointer<PortStore>(&m_store)]() -> QCoro::Task<> {
         if (store && store->refreshState() == RefreshState::idle)
@@ -260,13 +260,11 @@ void PopoverRootView::noteChanges() {
     // A stop that ends within half a second is heard once, by its outcome; a longer one is told
     // as it goes on.
     for (const qint32 pid : m_announcements.takeStartedKills()) {
-        startMainThreadTask([view = QPointer<PopoverRootView>(this), pid]() -> QCoro::Task<> {
-            co_await QCoro::sleepFor(std::chrono::milliseconds(500));
-            if (!view)
-                co_return;
-            const std::optional<QString> message = view->m_announcements.stillStopping(pid);
-            if (message && view->isVisible())
-                view->m_announcer->announce(*message);
+        // A timer of the view's, not a sleeping task: it goes with the view, and leaves nothing behind.
+        QTimer::singleShot(std::chrono::milliseconds(500), this, [this, pid] {
+            const std::optional<QString> message = m_announcements.stillStopping(pid);
+            if (message && isVisible())
+                m_announcer->announce(*message);
         });
     }
 }

@@ -186,6 +186,7 @@ TEST(ServiceStore, AUnitsRowsStopThroughItsManagerAndOthersAsBefore) {
         EXPECT_TRUE(fakes.killer->pids.isEmpty());
         EXPECT_TRUE(fakes.administratorStopper->ports.isEmpty());
         // Another user's manager is not on this user's bus: that process is signalled as before.
+        fakes.killer->held = false;
         auto other = store->kill(rows[2].id());
         EXPECT_EQ(fakes.killer->pids, QList<qint32>{60});
         EXPECT_EQ(stopper->stopped.size(), 1);
