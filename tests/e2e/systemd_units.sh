@@ -90,7 +90,8 @@ nspawn_pid=$!
 xsession_undo stop_machine
 init=''
 for _ in $(seq 100); do
-    init=$(ps -o pid= --ppid "$nspawn_pid" | tr -d ' ' | head -n1) || true # none yet
+    # nspawn's own short-lived child comes first: the machine's init is the child that runs systemd.
+    init=$(ps -o pid=,comm= --ppid "$nspawn_pid" | awk '$2 == "systemd" { print $1; exit }') || true
     [ -n "$init" ] && break
     kill -0 "$nspawn_pid" 2>/dev/null || break
     sleep 0.1
