@@ -69,7 +69,7 @@ void GlobalShortcutPortal::start() {
     bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
                 SLOT(onActivated(QDBusMessage)));
     request(QStringLiteral("CreateSession"), {}, [this](const QVariantMap &results) {
-        // A string by the specification; some portals send an object path.
+        // A string as the portal interface documents it; some portals send an object path.
         const QVariant handle = results.value(QStringLiteral("session_handle"));
         m_sessionHandle = handle.metaType() == QMetaType::fromType<QDBusObjectPath>()
                               ? handle.value<QDBusObjectPath>().path()
