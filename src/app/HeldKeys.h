@@ -1,7 +1,11 @@
 #pragma once
 
+#include "app/KeyDownEvent.h"
+
 #include <QHash>
 #include <QSet>
+
+#include <optional>
 
 class QKeyEvent;
 
@@ -13,10 +17,9 @@ namespace quaystone {
 // going up since, or that went up at the very time of this press, is a repeat too.
 class HeldKeys {
 public:
-    // Every key release of the window, so that the next press of that key counts as fresh.
-    void released(const QKeyEvent &key);
-    // Every key press of the window: whether it repeats a key still held.
-    bool pressIsRepeat(const QKeyEvent &key);
+    // Every key press and release of the window: a press comes back as its key-down, marked as
+    // a repeat where it is one; a release only makes the next press of that key count as fresh.
+    std::optional<KeyDownEvent> keyDown(const QKeyEvent &key);
     // When the window shows again: a key let go while it was hidden was never seen going up.
     void forget() {
         m_held.clear();

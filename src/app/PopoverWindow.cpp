@@ -89,16 +89,10 @@ void PopoverWindow::setKeyHandler(KeyHandler handler) {
 bool PopoverWindow::eventFilter(QObject *watched, QEvent *event) {
     // Installed on the application only while the popup is shown, so that keys reach the
     // commands whichever row or button has the focus.
-    const bool press = event->type() == QEvent::KeyPress;
-    if ((!press && event->type() != QEvent::KeyRelease) || !isInThisWindow(watched))
+    if ((event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) || !isInThisWindow(watched))
         return false;
-    const auto *key = static_cast<QKeyEvent *>(event);
-    if (!press) {
-        m_heldKeys.released(*key);
-        return false;
-    }
-    const bool repeated = m_heldKeys.pressIsRepeat(*key);
-    return m_keyHandler && m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), repeated});
+    const std::optional<KeyDownEvent> key = m_heldKeys.keyDown(*static_cast<QKeyEvent *>(event));
+    return key && m_keyHandler && m_keyHandler(*key);
 }
 
 bool PopoverWindow::isInThisWindow(QObject *object) const {

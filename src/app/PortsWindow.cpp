@@ -122,17 +122,11 @@ bool PortsWindow::eventFilter(QObject *watched, QEvent *event) {
     }
     // Installed on the application only while the window is shown, so that the popup's keys act
     // whichever widget has the focus; widgets only, so that no key is handled twice.
-    const bool press = event->type() == QEvent::KeyPress;
-    if ((!press && event->type() != QEvent::KeyRelease) || !m_keyHandler || !watched->isWidgetType() ||
-        static_cast<QWidget *>(watched)->window() != this)
+    if ((event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) || !m_keyHandler ||
+        !watched->isWidgetType() || static_cast<QWidget *>(watched)->window() != this)
         return false;
-    const auto *key = static_cast<QKeyEvent *>(event);
-    if (!press) {
-        m_heldKeys.released(*key);
-        return false;
-    }
-    const bool repeated = m_heldKeys.pressIsRepeat(*key);
-    return m_keyHandler(KeyDownEvent{key->key(), key->text(), key->modifiers(), repeated});
+    const std::optional<KeyDownEvent> key = m_heldKeys.keyDown(*static_cast<QKeyEvent *>(event));
+    return key && m_keyHandler(*key);
 }
 
 void PortsWindow::showEvent(QShowEvent *event) {
