@@ -5,6 +5,7 @@
 // last pass, one server stopped since), and the longest gap in the event loop during a listing.
 #include "discovery/KernelPortListingService.h"
 #include "discovery/ProcessCommandRunner.h"
+#include "support/LoopGaps.h"
 #include "support/RealListeners.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,7 @@
 #include <sys/prctl.h>
 
 using namespace quaystone;
+using namespace quaystone::bench;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -219,50 +221,21 @@ void BM_KernelRefreshAfterStop(benchmark::State &state) {
     desktopSize = 0;
 }
 
-QCoro::Task<> listOnce(KernelPortListingService &service, PortRange range, bool &done) {
-    co_await service.listPorts(range);
-    done = true;
-}
-
-// The main thread's own CPU time, which does not advance while the scheduler runs other threads.
-qint64 threadCpuNs() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
 // The longest time the event loop went without serving a 1 ms timer while a first pass runs through
 // the service: in wall-clock time, which on a busy machine also counts the time the main thread
 // waited for a CPU, and in the main thread's CPU time, the work it did in one go.
 void BM_EventLoopStall(benchmark::State &state) {
     Desktop &load = desktopOf(int(state.range(0)));
-    qint64 wallNs = 0, busyNs = 0;
+    double wallMs = 0, busyMs = 0;
     for (auto _ : state) {
         KernelPortListingService service(
             std::make_unique<DefaultPortListingService>(std::make_unique<ProcessCommandRunner>()), std::nullopt);
-        bool done = false;
-        QElapsedTimer sinceTick;
-        qint64 cpuAtTick = threadCpuNs();
-        const auto tick = [&] {
-            wallNs = std::max(wallNs, sinceTick.nsecsElapsed());
-            sinceTick.restart();
-            const qint64 cpu = threadCpuNs();
-            busyNs = std::max(busyNs, cpu - cpuAtTick);
-            cpuAtTick = cpu;
-        };
-        QTimer ticker;
-        ticker.setTimerType(Qt::PreciseTimer);
-        ticker.setInterval(1);
-        QObject::connect(&ticker, &QTimer::timeout, tick);
-        sinceTick.start();
-        ticker.start();
-        listOnce(service, load.range(), done);
-        while (!done)
-            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
-        tick();
+        const LoopGaps gaps = longestLoopGaps([&]() -> QCoro::Task<> { co_await service.listPorts(load.range()); });
+        wallMs = std::max(wallMs, gaps.wallMs);
+        busyMs = std::max(busyMs, gaps.busyMs);
     }
-    state.counters["longest_gap_ms"] = double(wallNs) / 1e6;
-    state.counters["longest_busy_ms"] = double(busyNs) / 1e6;
+    state.counters["longest_gap_ms"] = wallMs;
+    state.counters["longest_busy_ms"] = busyMs;
 }
 
 } // namespace
