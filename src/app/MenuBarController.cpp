@@ -138,6 +138,11 @@ void MenuBarController::showPorts() {
 }
 
 void MenuBarController::openPopover() {
+    // A frameless popup that the compositor drops anywhere would look like a stray.
+    if (!m_popover->canBePlaced() && m_windowFactory) {
+        presentWindow();
+        return;
+    }
     m_openedAt = m_now();
     // Queued ahead of the refresh that the list asks for when it appears on an idle store, so
     // that this one finds the store busy and the open runs lsof once. The task runs after the

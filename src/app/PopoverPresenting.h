@@ -30,6 +30,8 @@ public:
     virtual void setIconPressHandler(IconPressHandler handler) = 0;
     // How many rows a page down (direction 1) or up (-1) moves the selection, by what is shown.
     virtual int pageStep(int direction) const = 0;
+    // Whether the popup can be put at the icon now; where it cannot, the ports show in a window.
+    virtual bool canBePlaced() const { return true; }
 };
 
 } // namespace quaystone

@@ -3,6 +3,7 @@
 #include "app/KeyDownEvent.h"
 #include "app/PopupAccessibility.h"
 #include "app/TrayLogging.h"
+#include "app/WindowSystem.h"
 #include "views/PopoverRootView.h"
 
 #include <QApplication>
@@ -17,15 +18,21 @@ namespace quaystone {
 
 namespace {
 
-bool onWayland() {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+// An X11 session's popup grabs the pointer and the keyboard. A Wayland session's X server lets
+// no client grab, so there the popup is a window of its own that the window manager focuses,
+// and a click elsewhere shows as that window losing the focus.
+Qt::WindowFlags popupFlags(WindowSystem windowSystem) {
+    if (windowSystem == WindowSystem::x11)
+        return Qt::Popup | Qt::FramelessWindowHint;
+    return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
 }
 
 } // namespace
 
 PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
-    : QWidget(nullptr, (onWayland() ? Qt::Tool : Qt::Popup) | Qt::FramelessWindowHint)
-    , m_anchorSource(std::move(anchorSource)) {
+    : QWidget(nullptr, popupFlags(currentWindowSystem()))
+    , m_anchorSource(std::move(anchorSource))
+    , m_windowSystem(currentWindowSystem()) {
     installPopupAccessibility();
     setObjectName(QStringLiteral("quaystone-popup"));
     // Never seen (the window is frameless); it lets window tools and tests find the popup.
@@ -38,17 +45,6 @@ PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
     layout->setSizeConstraint(QLayout::SetFixedSize);
     m_root = new PopoverRootView(store, this);
     layout->addWidget(m_root);
-
-    if (onWayland()) {
-        // Nothing grabs the pointer there, so a click elsewhere shows only as the app losing
-        // activation.
-        connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-            if (state != Qt::ApplicationActive && isVisible()) {
-                qCDebug(lcPopup) << "closing: the app lost activation";
-                dismiss();
-            }
-        });
-    }
 }
 
 PopoverWindow::~PopoverWindow() = default;
@@ -62,13 +58,27 @@ void PopoverWindow::present() {
     m_presentedAt = std::chrono::steady_clock::now();
     adjustSize();
     place();
+    if (m_windowSystem == WindowSystem::xwayland)
+        x11::markAsPopup(*this, anchor().activationToken);
     show();
     raise();
-    // A Wayland compositor gives focus on request only with the activation token a tray host
-    // hands over (Qt keeps it in XDG_ACTIVATION_TOKEN); without one Qt warns that it cannot,
-    // and the compositor focuses the new window by its own rules.
-    if (!onWayland() || qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"))
-        activateWindow();
+    activateWindow();
+}
+
+bool PopoverWindow::canBePlaced() const {
+    switch (m_windowSystem) {
+    case WindowSystem::x11:
+        return true;
+    case WindowSystem::xwayland: {
+        // The pointer is known there only over the server's own windows: without the host's
+        // point the popup would open wherever the pointer last left one.
+        const PopupAnchor where = anchor();
+        return where.pointer || !where.iconGeometry.isEmpty();
+    }
+    case WindowSystem::wayland:
+        break;
+    }
+    return false;
 }
 
 void PopoverWindow::dismiss() {
@@ -180,9 +190,6 @@ PopupAnchor PopoverWindow::anchor() const {
 }
 
 void PopoverWindow::place() {
-    // Wayland gives clients no global positions: the compositor places the window.
-    if (onWayland())
-        return;
     const PopupAnchor where = anchor();
     const QPoint pointer = where.pointer.value_or(QCursor::pos());
     QScreen *screen = QGuiApplication::screenAt(where.iconGeometry.isEmpty() ? pointer : where.iconGeometry.center());

@@ -4,6 +4,7 @@
 #include "app/HeldKeys.h"
 #include "app/PopoverPresenting.h"
 #include "app/PopupPlacement.h"
+#include "app/WindowSystem.h"
 
 #include <QHash>
 #include <QSet>
@@ -19,9 +20,8 @@ class PopoverRootView;
 class PortStore;
 
 // The popup: a frameless window hosting the port list, placed at the tray icon. It closes on
-// a click outside it, on losing focus, and when the controller says so. On Wayland, where a
-// window without a parent can neither be placed nor grab the pointer, it is a frameless tool
-// window that the compositor places and that closes when the app loses activation.
+// a click outside it, on losing focus, and when the controller says so. A Wayland client cannot
+// place a window at all: there it is never shown, and the ports open in their window instead.
 class PopoverWindow : public QWidget, public PopoverPresenting {
     Q_OBJECT
 
@@ -38,6 +38,7 @@ public:
     void setKeyHandler(KeyHandler handler) override;
     void setIconPressHandler(IconPressHandler handler) override;
     int pageStep(int direction) const override;
+    bool canBePlaced() const override;
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -56,6 +57,7 @@ private:
     bool isSecondClickOfOpeningDoubleClick(QPoint globalPos, const PopupAnchor &anchor) const;
 
     AnchorSource m_anchorSource;
+    WindowSystem m_windowSystem;
     PopoverRootView *m_root;
     std::optional<std::chrono::steady_clock::time_point> m_presentedAt;
     bool m_hiding = false;

@@ -3,18 +3,21 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 
 #include <optional>
 
 namespace quaystone {
 
 // Where the popup belongs: the tray icon's global geometry when the tray host tells it
-// (XEmbed), else the pointer as it was when the icon or its menu was last used (a
-// StatusNotifierItem host gives no geometry, and by the time "Show Ports" is chosen the
+// (XEmbed), else the point a StatusNotifierItem host sent with its last click, or the pointer
+// as it was when the icon or its menu was last used (by the time "Show Ports" is chosen the
 // pointer has moved to the menu item).
 struct PopupAnchor {
     QRect iconGeometry;
     std::optional<QPoint> pointer;
+    // The host's proof that the user just clicked, which lets the popup take the focus.
+    QString activationToken;
 
     friend bool operator==(const PopupAnchor &, const PopupAnchor &) = default;
 };

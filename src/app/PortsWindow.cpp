@@ -3,6 +3,8 @@
 #include "app/AppConfig.h"
 #include "app/KeyDownEvent.h"
 #include "app/MenuBarController.h"
+#include "app/TrayLogging.h"
+#include "app/WindowSystem.h"
 #include "views/PopoverRootView.h"
 
 #include <QApplication>
@@ -26,6 +28,7 @@ PortsWindow::PortsWindow(PortStore &store)
     , m_content(new PopoverRootView(store)) {
     setObjectName(QStringLiteral("quaystone-window"));
     setWindowTitle(QStringLiteral("Quaystone Ports"));
+    x11::setDesktopEntry(*this);
 
     m_menuButton->setObjectName(QStringLiteral("window-menu"));
     m_menuButton->setText(tr("&Menu"));
@@ -133,11 +136,13 @@ void PortsWindow::showEvent(QShowEvent *event) {
     m_heldKeys.forget();
     qApp->installEventFilter(this);
     QWidget::showEvent(event);
+    qCDebug(lcPopup) << "ports window shown";
 }
 
 void PortsWindow::hideEvent(QHideEvent *event) {
     qApp->removeEventFilter(this);
     QWidget::hideEvent(event);
+    qCDebug(lcPopup) << "ports window hidden";
 }
 
 } // namespace quaystone

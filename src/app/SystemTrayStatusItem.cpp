@@ -2,7 +2,9 @@
 
 #include "app/MenuBarController.h"
 #include "app/StatusNotifierHostWatcher.h"
+#include "app/StatusNotifierItem.h"
 #include "app/TrayLogging.h"
+#include "app/WindowSystem.h"
 #include "app/XEmbedTrayWatcher.h"
 
 #include <QCursor>
@@ -69,7 +71,12 @@ void SystemTrayStatusItem::install(MenuBarController &controller) {
     }
     // The tray's menu opens under the pointer on the icon; remember that spot for "Show Ports".
     // (A StatusNotifierItem host announces it through the menu's AboutToShow, when it does.)
-    connect(m_menu.get(), &QMenu::aboutToShow, this, &SystemTrayStatusItem::rememberPointer);
+    // An X server of a Wayland session knows the pointer only over its own windows: there the
+    // point the host last sent stays.
+    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
+        if (currentWindowSystem() == WindowSystem::x11)
+            rememberPointer();
+    });
 
     m_statusNotifierHosts = new StatusNotifierHostWatcher(this);
     m_xembedTrays = new XEmbedTrayWatcher(this);
@@ -119,13 +126,14 @@ void SystemTrayStatusItem::decideIcon(std::optional<Backend> appeared) {
     }
     const bool hostPresent = *m_backend == Backend::statusNotifierItem ? statusNotifierHost : xembedTray;
     if (!hostPresent) {
-        if (m_trayIcon)
+        if (hasIcon())
             qCDebug(lcTray) << "tray host gone: icon dropped";
         m_trayIcon.reset();
+        m_statusNotifierItem.reset();
         return;
     }
     // A host that came back knows nothing of the old icon.
-    if (!m_trayIcon || appeared == m_backend)
+    if (!hasIcon() || appeared == m_backend)
         buildIcon();
 }
 
@@ -141,6 +149,22 @@ void SystemTrayStatusItem::chooseBackend(Backend backend) {
 
 void SystemTrayStatusItem::buildIcon() {
     m_trayIcon.reset();
+    m_statusNotifierItem.reset();
+    if (*m_backend == Backend::statusNotifierItem) {
+        m_statusNotifierItem = std::make_unique<StatusNotifierItem>(trayIcon(), QStringLiteral("Quaystone"), *m_menu);
+        connect(m_statusNotifierItem.get(), &StatusNotifierItem::activated, this,
+                [this](QPoint at, const QString &activationToken) {
+                    m_activationToken = activationToken;
+                    onHostClick(TrayActivation::primary, at);
+                });
+        connect(m_statusNotifierItem.get(), &StatusNotifierItem::contextMenuRequested, this,
+                [this](QPoint at) { onHostClick(TrayActivation::contextMenuRequest, at); });
+        if (!m_statusNotifierItem->registerWithWatcher())
+            m_statusNotifierItem.reset();
+        else
+            qCDebug(lcTray) << "icon shown through StatusNotifierItem";
+        return;
+    }
     m_trayIcon = std::make_unique<QSystemTrayIcon>(trayIcon());
     m_trayIcon->setToolTip(QStringLiteral("Quaystone"));
     m_trayIcon->setContextMenu(m_menu.get());
@@ -153,19 +177,31 @@ void SystemTrayStatusItem::buildIcon() {
             break;
         case QSystemTrayIcon::Context:
             rememberPointer();
-            // Qt pops an XEmbed icon's menu up by itself; a StatusNotifierItem host that calls
-            // ContextMenu instead of showing the exported menu expects the app to.
-            m_controller->handleStatusItemClick(*m_backend == Backend::xembed ? TrayActivation::context
-                                                                              : TrayActivation::contextMenuRequest,
-                                                Qt::NoModifier);
+            // Qt pops the menu up by itself.
+            m_controller->handleStatusItemClick(TrayActivation::context, Qt::NoModifier);
             break;
         default:
             break;
         }
     });
     m_trayIcon->show();
-    qCDebug(lcTray) << "icon shown through"
-                    << (*m_backend == Backend::statusNotifierItem ? "StatusNotifierItem" : "XEmbed");
+    qCDebug(lcTray) << "icon shown through XEmbed";
+}
+
+void SystemTrayStatusItem::onHostClick(TrayActivation activation, QPoint at) {
+    // The host's point is where the icon is, the one place a Wayland session tells; a host that
+    // knows none sends the origin.
+    if (at.isNull())
+        rememberPointer();
+    else
+        m_pointer = at;
+    if (activation == TrayActivation::contextMenuRequest) {
+        m_menuAt = m_pointer;
+        m_controller->handleStatusItemClick(activation, Qt::NoModifier);
+        return;
+    }
+    // The activation carries no modifiers, so ask the window system.
+    m_controller->handleStatusItemClick(activation, QGuiApplication::queryKeyboardModifiers());
 }
 
 void SystemTrayStatusItem::rememberPointer() {
@@ -178,11 +214,11 @@ void SystemTrayStatusItem::setLaunchAtLoginChecked(bool checked) {
 }
 
 void SystemTrayStatusItem::popUpAtCursor() {
-    m_popupMenu->popup(QCursor::pos());
+    m_popupMenu->popup(std::exchange(m_menuAt, std::nullopt).value_or(QCursor::pos()));
 }
 
 PopupAnchor SystemTrayStatusItem::anchor() const {
-    return {m_trayIcon ? m_trayIcon->geometry() : QRect(), m_pointer};
+    return {m_trayIcon ? m_trayIcon->geometry() : QRect(), m_pointer, m_activationToken};
 }
 
 bool SystemTrayStatusItem::eventFilter(QObject *watched, QEvent *event) {

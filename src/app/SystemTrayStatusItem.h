@@ -2,6 +2,7 @@
 
 #include "app/MenuPresenting.h"
 #include "app/PopupPlacement.h"
+#include "app/TrayActivation.h"
 
 #include <QKeySequence>
 #include <QList>
@@ -20,6 +21,7 @@ class QSystemTrayIcon;
 namespace quaystone {
 
 class StatusNotifierHostWatcher;
+class StatusNotifierItem;
 class XEmbedTrayWatcher;
 
 // The tray icon and its context menu. The icon exists only while a tray host is there to show
@@ -28,7 +30,8 @@ class SystemTrayStatusItem : public QObject, public MenuPresenting {
     Q_OBJECT
 
 public:
-    // How Qt shows the icon. Qt picks once per process, when the first icon is built.
+    // How the icon is shown: our own StatusNotifierItem, or Qt's XEmbed icon (Qt picks its
+    // protocol once per process, when its first icon is built).
     enum class Backend { statusNotifierItem, xembed };
 
     explicit SystemTrayStatusItem(QObject *parent = nullptr);
@@ -37,7 +40,7 @@ public:
     void install(MenuBarController &controller) override;
     void setLaunchAtLoginChecked(bool checked) override;
     void popUpAtCursor() override;
-    bool hasIcon() const override { return m_trayIcon != nullptr; }
+    bool hasIcon() const override { return m_trayIcon || m_statusNotifierItem; }
     void whenTrayKnown(std::function<void()> then) override;
 
     // Where the popup belongs: the icon when the host tells where it is, else the pointer as
@@ -56,11 +59,13 @@ private:
     void buildIcon();
     void chooseBackend(Backend backend);
     void rememberPointer();
+    void onHostClick(TrayActivation activation, QPoint at);
 
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<QMenu> m_popupMenu;
     // Declared after the menus, which it refers to, so that it goes first.
     std::unique_ptr<QSystemTrayIcon> m_trayIcon;
+    std::unique_ptr<StatusNotifierItem> m_statusNotifierItem;
     QAction *m_launchAtLoginAction = nullptr;
     // The menu's key equivalents, which a menu of Qt's outside a menu bar never matches itself.
     QList<std::pair<QKeySequence, QAction *>> m_menuKeys;
@@ -69,6 +74,9 @@ private:
     XEmbedTrayWatcher *m_xembedTrays = nullptr;
     std::optional<Backend> m_backend;
     std::optional<QPoint> m_pointer;
+    // Where a host's ContextMenu call asked for the app's menu.
+    std::optional<QPoint> m_menuAt;
+    QString m_activationToken;
     bool m_saidWaiting = false;
     std::vector<std::function<void()>> m_whenTrayKnown;
 };

@@ -4,9 +4,11 @@
 #include "app/LaunchOptions.h"
 #include "app/TerminalListing.h"
 #include "app/TerminalStop.h"
+#include "app/WindowSystem.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QIcon>
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,11 +88,17 @@ int main(int argc, char **argv) {
         return runInTerminal(argc, argv, options);
 
     defaultHandler = qInstallMessageHandler(exitOnFatalStartupMessage);
+    const bool choseXwayland = quaystone::preferXwaylandInWaylandSession();
     QApplication app(argc, argv);
     qInstallMessageHandler(defaultHandler);
+    // The choice is the app's own, not one for the programs it runs.
+    if (choseXwayland)
+        qunsetenv("QT_QPA_PLATFORM");
     QApplication::setApplicationName(QStringLiteral("Quaystone"));
-    // The installed desktop entry's id, so that sessions match the tray app to its entry and icon.
+    // The installed desktop entry's id, so that sessions match the app's windows to its entry and icon.
     QApplication::setDesktopFileName(QStringLiteral(QUAYSTONE_APP_ID));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("quaystone"), QIcon(QStringLiteral(":/quaystone/quaystone.svg"))));
 
     // One instance per session; UI-test mode never meets the running one.
     using quaystone::DBusApplicationService;

@@ -1,0 +1,84 @@
+#include "app/WindowSystem.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace quaystone {
+
+namespace {
+
+bool inWaylandSession() {
+    return qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland";
+}
+
+xcb_connection_t *x11Connection() {
+    auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+    auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t atom(xcb_connection_t *connection, const char *name) {
+    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, false, uint16_t(qstrlen(name)), name), nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+void setStringProperty(xcb_connection_t *connection, xcb_window_t window, const char *name, const QByteArray &value) {
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, name),
+                        atom(connection, "UTF8_STRING"), 8, uint32_t(value.size()), value.constData());
+}
+
+} // namespace
+
+WindowSystem currentWindowSystem() {
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        return WindowSystem::wayland;
+    return inWaylandSession() ? WindowSystem::xwayland : WindowSystem::x11;
+}
+
+bool preferXwaylandInWaylandSession() {
+    if (!inWaylandSession() || !qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        return false;
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return true;
+}
+
+namespace x11 {
+
+void markAsPopup(QWidget &window, const QString &activationToken) {
+    xcb_connection_t *connection = x11Connection();
+    if (!connection)
+        return;
+    const auto id = xcb_window_t(window.winId());
+    // Qt adds its own states to these when it maps the window.
+    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER"), atom(connection, "_NET_WM_STATE_ABOVE")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+                        std::size(states), states);
+    if (!activationToken.isEmpty())
+        setStringProperty(connection, id, "_NET_STARTUP_ID", activationToken.toUtf8());
+    else
+        xcb_delete_property(connection, id, atom(connection, "_NET_STARTUP_ID"));
+    xcb_flush(connection);
+}
+
+void setDesktopEntry(QWidget &window) {
+    xcb_connection_t *connection = x11Connection();
+    if (!connection)
+        return;
+    const QByteArray id = QGuiApplication::desktopFileName().toUtf8();
+    // KWin reads the first, GNOME Shell the second.
+    setStringProperty(connection, xcb_window_t(window.winId()), "_KDE_NET_WM_DESKTOP_FILE", id);
+    setStringProperty(connection, xcb_window_t(window.winId()), "_GTK_APPLICATION_ID", id);
+    xcb_flush(connection);
+}
+
+} // namespace x11
+
+} // namespace quaystone
