@@ -20,11 +20,12 @@ namespace {
 
 // An X11 session's popup grabs the pointer and the keyboard. A Wayland session's X server lets
 // no client grab, so there the popup is a window of its own that the window manager focuses,
-// and a click elsewhere shows as that window losing the focus.
+// and a click elsewhere shows as that window losing the focus. An ordinary window: Mutter never
+// focuses a tool window when it maps.
 Qt::WindowFlags popupFlags(WindowSystem windowSystem) {
     if (windowSystem == WindowSystem::x11)
         return Qt::Popup | Qt::FramelessWindowHint;
-    return Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+    return Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
 }
 
 } // namespace
@@ -37,6 +38,7 @@ PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
     setObjectName(QStringLiteral("quaystone-popup"));
     // Never seen (the window is frameless); it lets window tools and tests find the popup.
     setWindowTitle(QStringLiteral("Quaystone Ports"));
+    x11::setDesktopEntry(*this);
     setAutoFillBackground(true);
 
     auto *layout = new QVBoxLayout(this);
@@ -63,6 +65,8 @@ void PopoverWindow::present() {
     show();
     raise();
     activateWindow();
+    if (m_windowSystem == WindowSystem::xwayland)
+        x11::activateWithTokenTime(*this, anchor().activationToken);
 }
 
 bool PopoverWindow::canBePlaced() const {

@@ -131,10 +131,19 @@ public:
     QDBusObjectPath menu() const { return QDBusObjectPath(QLatin1String(DBusMenuExporter::objectPath)); }
 
 public Q_SLOTS:
-    void Activate(int x, int y) { Q_EMIT m_item.activated(QPoint(x, y), std::exchange(m_item.m_activationToken, {})); }
+    void Activate(int x, int y) {
+        qCDebug(lcTray) << "activated by the host at" << x << y;
+        Q_EMIT m_item.activated(QPoint(x, y), std::exchange(m_item.m_activationToken, {}));
+    }
     // Sent by hosts just before Activate: the token lets the window that opens take the focus.
-    void ProvideXdgActivationToken(const QString &token) { m_item.m_activationToken = token; }
-    void ContextMenu(int x, int y) { Q_EMIT m_item.contextMenuRequested(QPoint(x, y)); }
+    void ProvideXdgActivationToken(const QString &token) {
+        qCDebug(lcTray) << "activation token from the host:" << token;
+        m_item.m_activationToken = token;
+    }
+    void ContextMenu(int x, int y) {
+        qCDebug(lcTray) << "menu asked for by the host at" << x << y;
+        Q_EMIT m_item.contextMenuRequested(QPoint(x, y));
+    }
     void SecondaryActivate(int, int) {}
     void Scroll(int, const QString &) {}
 
@@ -163,28 +172,22 @@ StatusNotifierItem::StatusNotifierItem(const QIcon &icon, const QString &toolTip
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.unregisterObject(QLatin1String(itemPath));
-    // The watcher drops the item when its name goes.
-    if (!m_serviceName.isEmpty())
-        bus.unregisterService(m_serviceName);
+    QDBusConnection::sessionBus().unregisterObject(QLatin1String(itemPath));
 }
 
 bool StatusNotifierItem::registerWithWatcher() {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    // A new name for each item: a host that saw the old one go must see this one come.
-    static int serial = 0;
-    m_serviceName =
-        QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(QCoreApplication::applicationPid()).arg(++serial);
     if (!bus.registerObject(QLatin1String(itemPath), this, QDBusConnection::ExportAdaptors) ||
-        !m_menuExporter->exportOnSessionBus() || !bus.registerService(m_serviceName)) {
+        !m_menuExporter->exportOnSessionBus()) {
         qCWarning(lcTray) << "cannot export the tray icon on the session bus:" << bus.lastError().message();
         return false;
     }
-    const QDBusMessage call = QDBusMessage::createMethodCall(
+    // By the connection's own name: a host that watches a well-known name as well can see it appear
+    // after it has read the item, and GNOME's AppIndicator extension drops the item then.
+    QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("/StatusNotifierWatcher"),
         QStringLiteral("org.kde.StatusNotifierWatcher"), QStringLiteral("RegisterStatusNotifierItem"));
-    bus.send(QDBusMessage(call) << m_serviceName);
+    bus.send(call << bus.baseService());
     return true;
 }
 

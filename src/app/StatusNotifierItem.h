@@ -35,7 +35,6 @@ Q_SIGNALS:
 private:
     friend class StatusNotifierItemAdaptor;
 
-    QString m_serviceName;
     QIcon m_icon;
     QString m_toolTip;
     QString m_activationToken;
