@@ -73,7 +73,7 @@ struct FrontEnd {
         : store(std::make_unique<FixedListing>(), std::make_unique<FixedResolver>(), std::make_unique<NoKiller>())
         , config(std::make_unique<NoLaunchAtLogin>()) {
         auto popoverOwned = std::make_unique<PopoverWindow>(store, [] {
-            return PopupAnchor{QRect(900, 0, 24, 24), std::nullopt, {}};
+            return PopupAnchor{QRect(900, 0, 24, 24), std::nullopt};
         });
         popover = popoverOwned.get();
         controller =

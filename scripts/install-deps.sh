@@ -40,6 +40,10 @@ test_packages=(
     docker.io busybox-static
     # a real systemd for the service tests, booted in a container; the user manager's session bus
     systemd-container dbus-user-session
+    # the real shells under Wayland: GNOME Shell with the AppIndicator extension, and Plasma
+    # (KWin, plasmashell and its Qt 5 Wayland plugin), with what builds the KWin input client
+    gnome-shell gnome-shell-extension-appindicator xwayland
+    kwin-wayland plasma-workspace plasma-desktop qtwayland5 libwayland-dev plasma-wayland-protocols
 )
 
 case ${1:-} in

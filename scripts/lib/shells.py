@@ -45,7 +45,7 @@ def wait_for(what, probe, seconds=20.0):
     while True:
         try:
             found = probe()
-        except GLib.Error:
+        except (GLib.Error, OSError):
             found = None
         if found:
             return found

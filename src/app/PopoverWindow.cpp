@@ -20,8 +20,7 @@ namespace {
 
 // An X11 session's popup grabs the pointer and the keyboard. A Wayland session's X server lets
 // no client grab, so there the popup is a window of its own that the window manager focuses,
-// and a click elsewhere shows as that window losing the focus. An ordinary window: Mutter never
-// focuses a tool window when it maps.
+// and a click elsewhere shows as that window losing the focus.
 Qt::WindowFlags popupFlags(WindowSystem windowSystem) {
     if (windowSystem == WindowSystem::x11)
         return Qt::Popup | Qt::FramelessWindowHint;
@@ -61,12 +60,10 @@ void PopoverWindow::present() {
     adjustSize();
     place();
     if (m_windowSystem == WindowSystem::xwayland)
-        x11::markAsPopup(*this, anchor().activationToken);
+        x11::markAsPopup(*this);
     show();
     raise();
     activateWindow();
-    if (m_windowSystem == WindowSystem::xwayland)
-        x11::activateWithTokenTime(*this, anchor().activationToken);
 }
 
 bool PopoverWindow::canBePlaced() const {

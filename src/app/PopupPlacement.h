@@ -3,7 +3,6 @@
 #include <QPoint>
 #include <QRect>
 #include <QSize>
-#include <QString>
 
 #include <optional>
 
@@ -16,8 +15,6 @@ namespace quaystone {
 struct PopupAnchor {
     QRect iconGeometry;
     std::optional<QPoint> pointer;
-    // The host's proof that the user just clicked, which lets the popup take the focus.
-    QString activationToken;
 
     friend bool operator==(const PopupAnchor &, const PopupAnchor &) = default;
 };

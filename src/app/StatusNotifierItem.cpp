@@ -13,8 +13,6 @@
 #include <QImage>
 #include <QtEndian>
 
-#include <utility>
-
 namespace quaystone::sni {
 
 struct Pixmap {
@@ -133,12 +131,7 @@ public:
 public Q_SLOTS:
     void Activate(int x, int y) {
         qCDebug(lcTray) << "activated by the host at" << x << y;
-        Q_EMIT m_item.activated(QPoint(x, y), std::exchange(m_item.m_activationToken, {}));
-    }
-    // Sent by hosts just before Activate: the token lets the window that opens take the focus.
-    void ProvideXdgActivationToken(const QString &token) {
-        qCDebug(lcTray) << "activation token from the host:" << token;
-        m_item.m_activationToken = token;
+        Q_EMIT m_item.activated(QPoint(x, y));
     }
     void ContextMenu(int x, int y) {
         qCDebug(lcTray) << "menu asked for by the host at" << x << y;

@@ -26,9 +26,8 @@ public:
     bool registerWithWatcher();
 
 Q_SIGNALS:
-    // The host's click, at the point it names (global coordinates; a host that knows none sends
-    // 0,0), with the activation token it provided just before, if any.
-    void activated(QPoint at, const QString &activationToken);
+    // The host's click, at the point it names (global coordinates; a host that knows none sends 0,0).
+    void activated(QPoint at);
     // A host that shows no exported menu asks the app to pop its own up.
     void contextMenuRequested(QPoint at);
 
@@ -37,7 +36,6 @@ private:
 
     QIcon m_icon;
     QString m_toolTip;
-    QString m_activationToken;
     DBusMenuExporter *m_menuExporter;
 };
 

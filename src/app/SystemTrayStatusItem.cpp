@@ -153,10 +153,7 @@ void SystemTrayStatusItem::buildIcon() {
     if (*m_backend == Backend::statusNotifierItem) {
         m_statusNotifierItem = std::make_unique<StatusNotifierItem>(trayIcon(), QStringLiteral("Quaystone"), *m_menu);
         connect(m_statusNotifierItem.get(), &StatusNotifierItem::activated, this,
-                [this](QPoint at, const QString &activationToken) {
-                    m_activationToken = activationToken;
-                    onHostClick(TrayActivation::primary, at);
-                });
+                [this](QPoint at) { onHostClick(TrayActivation::primary, at); });
         connect(m_statusNotifierItem.get(), &StatusNotifierItem::contextMenuRequested, this,
                 [this](QPoint at) { onHostClick(TrayActivation::contextMenuRequest, at); });
         if (!m_statusNotifierItem->registerWithWatcher())
@@ -189,12 +186,12 @@ void SystemTrayStatusItem::buildIcon() {
 }
 
 void SystemTrayStatusItem::onHostClick(TrayActivation activation, QPoint at) {
-    // The host's point is where the icon is, the one place a Wayland session tells; a host that
-    // knows none sends the origin.
-    if (at.isNull())
-        rememberPointer();
-    else
+    // The host's point is where the icon is, the one place a Wayland session tells. A host that
+    // knows none sends the origin; the pointer stands in for it where the X server knows it.
+    if (!at.isNull())
         m_pointer = at;
+    else if (currentWindowSystem() == WindowSystem::x11)
+        rememberPointer();
     if (activation == TrayActivation::contextMenuRequest) {
         m_menuAt = m_pointer;
         m_controller->handleStatusItemClick(activation, Qt::NoModifier);
@@ -214,11 +211,17 @@ void SystemTrayStatusItem::setLaunchAtLoginChecked(bool checked) {
 }
 
 void SystemTrayStatusItem::popUpAtCursor() {
+    // A Wayland client's menu without a parent window becomes a window of its own: the ports
+    // window, which holds the same menu, stands in for it.
+    if (currentWindowSystem() == WindowSystem::wayland) {
+        m_controller->showPorts();
+        return;
+    }
     m_popupMenu->popup(std::exchange(m_menuAt, std::nullopt).value_or(QCursor::pos()));
 }
 
 PopupAnchor SystemTrayStatusItem::anchor() const {
-    return {m_trayIcon ? m_trayIcon->geometry() : QRect(), m_pointer, m_activationToken};
+    return {m_trayIcon ? m_trayIcon->geometry() : QRect(), m_pointer};
 }
 
 bool SystemTrayStatusItem::eventFilter(QObject *watched, QEvent *event) {

@@ -76,7 +76,6 @@ private:
     std::optional<QPoint> m_pointer;
     // Where a host's ContextMenu call asked for the app's menu.
     std::optional<QPoint> m_menuAt;
-    QString m_activationToken;
     bool m_saidWaiting = false;
     std::vector<std::function<void()>> m_whenTrayKnown;
 };

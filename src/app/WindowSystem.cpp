@@ -51,7 +51,7 @@ bool preferXwaylandInWaylandSession() {
 
 namespace x11 {
 
-void markAsPopup(QWidget &window, const QString &activationToken) {
+void markAsPopup(QWidget &window) {
     xcb_connection_t *connection = x11Connection();
     if (!connection)
         return;
@@ -61,30 +61,6 @@ void markAsPopup(QWidget &window, const QString &activationToken) {
                                  atom(connection, "_NET_WM_STATE_SKIP_PAGER"), atom(connection, "_NET_WM_STATE_ABOVE")};
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
                         std::size(states), states);
-    if (!activationToken.isEmpty() && !qEnvironmentVariableIsSet("QS_NOTOKEN"))
-        setStringProperty(connection, id, "_NET_STARTUP_ID", activationToken.toUtf8());
-    else
-        xcb_delete_property(connection, id, atom(connection, "_NET_STARTUP_ID"));
-    xcb_flush(connection);
-}
-
-void activateWithTokenTime(QWidget &window, const QString &activationToken) {
-    xcb_connection_t *connection = x11Connection();
-    const qsizetype at = activationToken.lastIndexOf(QLatin1String("_TIME"));
-    bool ok = false;
-    const uint time = at < 0 ? 0 : activationToken.mid(at + 5).toUInt(&ok);
-    if (!connection || !ok || time == 0)
-        return;
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = xcb_window_t(window.winId());
-    message.type = atom(connection, "_NET_ACTIVE_WINDOW");
-    message.data.data32[0] = 1; // from an application
-    message.data.data32[1] = time;
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    xcb_send_event(connection, false, root, XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                   reinterpret_cast<const char *>(&message));
     xcb_flush(connection);
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
 class QWidget;
-class QString;
 
 namespace quaystone {
 
@@ -20,14 +19,8 @@ bool preferXwaylandInWaylandSession();
 
 namespace x11 {
 // Keeps a frameless window of a Wayland session's X server out of taskbars and window
-// switchers, above other windows, and focused by the host's activation token when there is one
-// (the startup id an X11 window manager accepts as proof of a user's click). Call before it is
-// mapped. Does nothing off X11.
-void markAsPopup(QWidget &window, const QString &activationToken);
-// Asks the window manager to focus the mapped window with the time of the user's click that the
-// host's activation token carries (a startup id ending in _TIME<ms>); does nothing without one.
-// Qt's own request carries the last X event the app saw, older than a click on the shell.
-void activateWithTokenTime(QWidget &window, const QString &activationToken);
+// switchers, and above other windows. Call before it is mapped. Does nothing off X11.
+void markAsPopup(QWidget &window);
 // Names the window's desktop entry, so that shells show the app's name and icon for it.
 void setDesktopEntry(QWidget &window);
 } // namespace x11

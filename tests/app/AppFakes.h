@@ -14,8 +14,10 @@ public:
     void setKeyHandler(KeyHandler handler) override { keyHandler = std::move(handler); }
     void setIconPressHandler(IconPressHandler) override {}
     int pageStep(int direction) const override { return direction * 5; }
+    bool canBePlaced() const override { return placeable; }
 
     bool shown = false;
+    bool placeable = true;
     KeyHandler keyHandler;
 };
 

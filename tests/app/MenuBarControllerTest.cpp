@@ -237,3 +237,14 @@ TEST(MenuBarControllerActivation, ShowsThePopupAtTheIconElseTheWindow) {
         }
     }
 }
+
+TEST(MenuBarControllerActivation, ShowsTheWindowWhereThePopupCannotBePlaced) {
+    Harness h;
+    FakePopover *shownWindow = nullptr;
+    h.controller.setWindowFactory([&]() -> std::unique_ptr<PopoverPresenting> { return kept(shownWindow); });
+    h.popover->placeable = false;
+    h.controller.handleStatusItemClick(TrayActivation::primary, Qt::NoModifier);
+    EXPECT_FALSE(h.popover->shown);
+    ASSERT_TRUE(shownWindow);
+    EXPECT_TRUE(shownWindow->shown);
+}

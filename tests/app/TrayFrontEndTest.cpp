@@ -30,7 +30,7 @@ struct FrontEnd {
         item = itemOwned.get();
         // An icon in a top panel, unless a test asks for the tray item's own anchor.
         auto popoverOwned = std::make_unique<PopoverWindow>(store, [this] {
-            return anchorAtItem ? item->anchor() : PopupAnchor{QRect(600, 0, 24, 24), std::nullopt, {}};
+            return anchorAtItem ? item->anchor() : PopupAnchor{QRect(600, 0, 24, 24), std::nullopt};
         });
         popover = popoverOwned.get();
         controller = std::make_unique<MenuBarController>(config, store, std::move(popoverOwned), std::move(itemOwned),
