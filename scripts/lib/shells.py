@@ -1,10 +1,10 @@
 """GNOME Shell and KDE Plasma under Wayland, run headless for the end-to-end tests.
 
 Each shell runs on private session and system buses, with a private HOME and runtime folder,
-and everything started here ends with Session.stop(). Input goes through the compositor
-itself (Mutter's RemoteDesktop API, KWin's fake-input protocol), so that a click reaches the
-panel the way a user's does; windows and the tray are read from the shell (GNOME's Eval in
-unsafe mode, KWin's scripting and the Plasma shell's scripting).
+and everything started here ends with the session (a `with` block). Input goes through the
+compositor itself (Mutter's RemoteDesktop API, KWin's fake-input protocol), so that a click
+reaches the panel the way a user's does; windows and the tray are read from the shell
+(GNOME's Eval in unsafe mode, KWin's scripting and the Plasma shell's scripting).
 
 Skip (exit 77 in the tests) where a shell is not installed or cannot start here.
 """
@@ -128,8 +128,15 @@ class Session:
         self.app = self.spawn([binary, "--background"], "app", env)
         wait_for("the app's tray icon", lambda: "icon shown through StatusNotifierItem" in self.read_log("app"))
 
-    def stop(self):
-        if sys.exc_info()[0] and sys.exc_info()[0] is not Skip:
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, traceback):
+        self.stop(failed=kind is not None and kind is not Skip)
+
+    def stop(self, failed=False):
+        """Ends everything started here; after a failure, first shows the ends of the logs."""
+        if failed:
             for log in ("app", "shell"):
                 if os.path.exists(self.log(log)):
                     print(f"--- {log} output (last 40 lines)\n" + "\n".join(self.read_log(log).splitlines()[-40:]),

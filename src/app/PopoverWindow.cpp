@@ -37,7 +37,6 @@ PopoverWindow::PopoverWindow(PortStore &store, AnchorSource anchorSource)
     setObjectName(QStringLiteral("quaystone-popup"));
     // Never seen (the window is frameless); it lets window tools and tests find the popup.
     setWindowTitle(QStringLiteral("Quaystone Ports"));
-    x11::setDesktopEntry(*this);
     setAutoFillBackground(true);
 
     auto *layout = new QVBoxLayout(this);

@@ -49,9 +49,13 @@ def closed(session, title=POPUP):
     return shells.wait_for(f"{title} to close", lambda: window(session, title) is None)
 
 
+def closes_on_click_in(session, other):
+    session.click(other["x"] + other["width"] // 2, other["y"] + other["height"] - 5)
+    closed(session)
+
+
 def gnome(binary, desktop_entry):
-    session = shells.Gnome()
-    try:
+    with shells.Gnome() as session:
         session.install(desktop_entry, binary)
         session.start()
         session.start_app(binary)
@@ -83,16 +87,12 @@ def gnome(binary, desktop_entry):
         time.sleep(0.3)
         session.click(*middle, times=2)
         check_popup(session, icon, "double click over another window")
-        session.click(host["x"] + host["width"] // 2, host["y"] + host["height"] - 5)
-        closed(session)
+        closes_on_click_in(session, host)
         print("gnome: ok")
-    finally:
-        session.stop()
 
 
 def plasma(binary, desktop_entry, kwin_input):
-    session = shells.Plasma(kwin_input)
-    try:
+    with shells.Plasma(kwin_input) as session:
         session.install(desktop_entry, binary)
         session.start()
         location, thickness = session.panel()
@@ -128,11 +128,8 @@ def plasma(binary, desktop_entry, kwin_input):
         host = shells.wait_for("the UI-test window", lambda: window(session, HOST))
         session.click(icon_x, band["y"] + band["height"] // 2)
         check_popup(session, icon, "click over another window")
-        session.click(host["x"] + host["width"] // 2, host["y"] + host["height"] - 5)
-        closed(session)
+        closes_on_click_in(session, host)
         print("plasma: ok")
-    finally:
-        session.stop()
 
 
 def main(argv):
