@@ -51,6 +51,17 @@ bool preferXwaylandInWaylandSession() {
 
 namespace x11 {
 
+void setDesktopEntry(QWidget &window) {
+    xcb_connection_t *connection = x11Connection();
+    if (!connection)
+        return;
+    const QByteArray id = QGuiApplication::desktopFileName().toUtf8();
+    // KWin reads the first, GNOME Shell the second.
+    setStringProperty(connection, xcb_window_t(window.winId()), "_KDE_NET_WM_DESKTOP_FILE", id);
+    setStringProperty(connection, xcb_window_t(window.winId()), "_GTK_APPLICATION_ID", id);
+    xcb_flush(connection);
+}
+
 void markAsPopup(QWidget &window) {
     xcb_connection_t *connection = x11Connection();
     if (!connection)
@@ -61,18 +72,7 @@ void markAsPopup(QWidget &window) {
                                  atom(connection, "_NET_WM_STATE_SKIP_PAGER"), atom(connection, "_NET_WM_STATE_ABOVE")};
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
                         std::size(states), states);
-    xcb_flush(connection);
-}
-
-void setDesktopEntry(QWidget &window) {
-    xcb_connection_t *connection = x11Connection();
-    if (!connection)
-        return;
-    const QByteArray id = QGuiApplication::desktopFileName().toUtf8();
-    // KWin reads the first, GNOME Shell the second.
-    setStringProperty(connection, xcb_window_t(window.winId()), "_KDE_NET_WM_DESKTOP_FILE", id);
-    setStringProperty(connection, xcb_window_t(window.winId()), "_GTK_APPLICATION_ID", id);
-    xcb_flush(connection);
+    setDesktopEntry(window);
 }
 
 } // namespace x11

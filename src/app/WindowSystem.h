@@ -19,7 +19,8 @@ bool preferXwaylandInWaylandSession();
 
 namespace x11 {
 // Keeps a frameless window of a Wayland session's X server out of taskbars and window
-// switchers, and above other windows. Call before it is mapped. Does nothing off X11.
+// switchers, and above other windows, and names the app's desktop entry for it. Call before it
+// is mapped. Does nothing off X11.
 void markAsPopup(QWidget &window);
 // Names the window's desktop entry, so that shells show the app's name and icon for it.
 void setDesktopEntry(QWidget &window);
