@@ -281,9 +281,11 @@ class Plasma(Session):
                     "--socket", self.env["WAYLAND_DISPLAY"], "plasmashell"], "shell")
         self.connect()
         wait_for("the Plasma panel", lambda: self.has_name("org.kde.plasmashell") and self.panel(), 60)
-        # The session's start-up loads this module of kded; nothing here does.
-        self.call("org.kde.kded5", "/kded", "org.kde.kded5", "loadModule", GLib.Variant("(s)", ("statusnotifierwatcher",)))
-        wait_for("the StatusNotifierWatcher", lambda: self.has_name("org.kde.StatusNotifierWatcher"))
+        # The session's start-up loads this module of kded, which the bus starts on first call
+        # (slowly on a loaded machine); nothing here does.
+        wait_for("kded's StatusNotifierWatcher", lambda: self.call(
+            "org.kde.kded5", "/kded", "org.kde.kded5", "loadModule", GLib.Variant("(s)", ("statusnotifierwatcher",)),
+            "(b)")[0] and self.has_name("org.kde.StatusNotifierWatcher"), 60)
         display = wait_for("Xwayland", lambda: [n for n in os.listdir("/tmp/.X11-unix")
                                                if self.xwayland_owns(n)], 30)
         self.env["DISPLAY"] = ":" + display[0][1:]

@@ -1,5 +1,7 @@
 #include "app/DBusMenuExporter.h"
 
+#include "app/DBusStructure.h"
+
 #include <QAction>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
@@ -60,40 +62,22 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, LayoutItem &item)
     return argument;
 }
 QDBusArgument &operator<<(QDBusArgument &argument, const ItemProperties &item) {
-    argument.beginStructure();
-    argument << item.id << item.properties;
-    argument.endStructure();
-    return argument;
+    return dbus::writeStructure(argument, item.id, item.properties);
 }
 const QDBusArgument &operator>>(const QDBusArgument &argument, ItemProperties &item) {
-    argument.beginStructure();
-    argument >> item.id >> item.properties;
-    argument.endStructure();
-    return argument;
+    return dbus::readStructure(argument, item.id, item.properties);
 }
 QDBusArgument &operator<<(QDBusArgument &argument, const ItemPropertyNames &item) {
-    argument.beginStructure();
-    argument << item.id << item.names;
-    argument.endStructure();
-    return argument;
+    return dbus::writeStructure(argument, item.id, item.names);
 }
 const QDBusArgument &operator>>(const QDBusArgument &argument, ItemPropertyNames &item) {
-    argument.beginStructure();
-    argument >> item.id >> item.names;
-    argument.endStructure();
-    return argument;
+    return dbus::readStructure(argument, item.id, item.names);
 }
 QDBusArgument &operator<<(QDBusArgument &argument, const Event &event) {
-    argument.beginStructure();
-    argument << event.id << event.eventId << event.data << event.timestamp;
-    argument.endStructure();
-    return argument;
+    return dbus::writeStructure(argument, event.id, event.eventId, event.data, event.timestamp);
 }
 const QDBusArgument &operator>>(const QDBusArgument &argument, Event &event) {
-    argument.beginStructure();
-    argument >> event.id >> event.eventId >> event.data >> event.timestamp;
-    argument.endStructure();
-    return argument;
+    return dbus::readStructure(argument, event.id, event.eventId, event.data, event.timestamp);
 }
 
 } // namespace quaystone::dbusmenu

@@ -1,5 +1,6 @@
 #include "app/GlobalShortcutPortal.h"
 
+#include "app/DBusStructure.h"
 #include "app/TrayLogging.h"
 
 #include <QDBusArgument>
@@ -21,17 +22,11 @@ struct Shortcut {
 };
 
 QDBusArgument &operator<<(QDBusArgument &argument, const Shortcut &shortcut) {
-    argument.beginStructure();
-    argument << shortcut.id << shortcut.properties;
-    argument.endStructure();
-    return argument;
+    return dbus::writeStructure(argument, shortcut.id, shortcut.properties);
 }
 
 const QDBusArgument &operator>>(const QDBusArgument &argument, Shortcut &shortcut) {
-    argument.beginStructure();
-    argument >> shortcut.id >> shortcut.properties;
-    argument.endStructure();
-    return argument;
+    return dbus::readStructure(argument, shortcut.id, shortcut.properties);
 }
 
 } // namespace quaystone::portal

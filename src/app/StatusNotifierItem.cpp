@@ -1,6 +1,7 @@
 #include "app/StatusNotifierItem.h"
 
 #include "app/DBusMenuExporter.h"
+#include "app/DBusStructure.h"
 #include "app/TrayLogging.h"
 
 #include <QCoreApplication>
@@ -29,28 +30,16 @@ struct ToolTip {
 };
 
 QDBusArgument &operator<<(QDBusArgument &argument, const Pixmap &pixmap) {
-    argument.beginStructure();
-    argument << pixmap.width << pixmap.height << pixmap.argb;
-    argument.endStructure();
-    return argument;
+    return dbus::writeStructure(argument, pixmap.width, pixmap.height, pixmap.argb);
 }
 const QDBusArgument &operator>>(const QDBusArgument &argument, Pixmap &pixmap) {
-    argument.beginStructure();
-    argument >> pixmap.width >> pixmap.height >> pixmap.argb;
-    argument.endStructure();
-    return argument;
+    return dbus::readStructure(argument, pixmap.width, pixmap.height, pixmap.argb);
 }
 QDBusArgument &operator<<(QDBusArgument &argument, const ToolTip &toolTip) {
-    argument.beginStructure();
-    argument << toolTip.iconName << toolTip.pixmaps << toolTip.title << toolTip.description;
-    argument.endStructure();
-    return argument;
+    return dbus::writeStructure(argument, toolTip.iconName, toolTip.pixmaps, toolTip.title, toolTip.description);
 }
 const QDBusArgument &operator>>(const QDBusArgument &argument, ToolTip &toolTip) {
-    argument.beginStructure();
-    argument >> toolTip.iconName >> toolTip.pixmaps >> toolTip.title >> toolTip.description;
-    argument.endStructure();
-    return argument;
+    return dbus::readStructure(argument, toolTip.iconName, toolTip.pixmaps, toolTip.title, toolTip.description);
 }
 
 } // namespace quaystone::sni

@@ -101,11 +101,16 @@ def plasma(binary, desktop_entry, kwin_input):
         session.start_app(binary)
         # Plasma tells no one where a tray item is: try the panel's right half until the app hears
         # its icon's click.
+        def heard():
+            return "activated by the host" in session.read_log("app")
+
         icon_x = None
         for x in range(1264, 640, -12):
             session.click(x, band["y"] + band["height"] // 2)
-            time.sleep(0.4)
-            if "activated by the host" in session.read_log("app"):
+            deadline = time.monotonic() + 1.5
+            while not heard() and time.monotonic() < deadline:
+                time.sleep(0.1)
+            if heard():
                 icon_x = x
                 break
             session.key(1)  # Escape, for whatever else opened
