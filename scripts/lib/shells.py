@@ -151,6 +151,16 @@ class Session:
                 process.wait(5)
             except subprocess.TimeoutExpired:
                 os.killpg(process.pid, signal.SIGKILL)
+        # Helpers a shell starts in sessions of their own (Plasma's KIO workers) would outlive it,
+        # and spin once their bus is gone: they are known by the runtime folder in their environment.
+        marker = f"XDG_RUNTIME_DIR={self.env['XDG_RUNTIME_DIR']}".encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as environ:
+                    if marker in environ.read().split(b"\0"):
+                        os.kill(int(pid), signal.SIGKILL)
+            except OSError:
+                pass
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
