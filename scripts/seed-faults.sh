@@ -57,7 +57,7 @@ faults() {
 ^tray_late_sni$ src/app/DBusMenuExporter.cpp s/properties.insert(QStringLiteral("label"), menuLabel(action.text()));//
 ^wayland_(gnome|plasma)$ src/app/SystemTrayStatusItem.cpp s/        m_pointer = at;/        rememberPointer();/
 ^wayland_(gnome|plasma)$ src/app/WindowSystem.cpp s/atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),/atom(connection, "_NET_WM_STATE_ABOVE"),/
-^wayland_plasma$ src/app/WindowSystem.cpp s/setStringProperty(connection, xcb_window_t(window.winId()), "_KDE_NET_WM_DESKTOP_FILE", id);//
+^wayland_plasma$ src/app/WindowSystem.cpp s/"_GTK_APPLICATION_ID",/"_QUAYSTONE_UNREAD",/
 ^tray_wayland$ src/app/SystemTrayStatusItem.cpp s/    if (currentWindowSystem() == WindowSystem::wayland) {/    if (false) {/
 ^wayland_(gnome|plasma)$ src/app/main.cpp s/const bool choseXwayland = quaystone::preferXwaylandInWaylandSession();/const bool choseXwayland = false;/
 EOF

@@ -55,10 +55,9 @@ void setDesktopEntry(QWidget &window) {
     xcb_connection_t *connection = x11Connection();
     if (!connection)
         return;
-    const QByteArray id = QGuiApplication::desktopFileName().toUtf8();
-    // KWin reads the first, GNOME Shell the second.
-    setStringProperty(connection, xcb_window_t(window.winId()), "_KDE_NET_WM_DESKTOP_FILE", id);
-    setStringProperty(connection, xcb_window_t(window.winId()), "_GTK_APPLICATION_ID", id);
+    // GNOME Shell and KWin both read it.
+    setStringProperty(connection, xcb_window_t(window.winId()), "_GTK_APPLICATION_ID",
+                      QGuiApplication::desktopFileName().toUtf8());
     xcb_flush(connection);
 }
 
