@@ -4,7 +4,6 @@
 #include "app/DBusStructure.h"
 #include "app/TrayLogging.h"
 
-#include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
 #include <QDBusConnection>

@@ -71,12 +71,7 @@ void SystemTrayStatusItem::install(MenuBarController &controller) {
     }
     // The tray's menu opens under the pointer on the icon; remember that spot for "Show Ports".
     // (A StatusNotifierItem host announces it through the menu's AboutToShow, when it does.)
-    // An X server of a Wayland session knows the pointer only over its own windows: there the
-    // point the host last sent stays.
-    connect(m_menu.get(), &QMenu::aboutToShow, this, [this] {
-        if (currentWindowSystem() == WindowSystem::x11)
-            rememberPointer();
-    });
+    connect(m_menu.get(), &QMenu::aboutToShow, this, &SystemTrayStatusItem::rememberPointer);
 
     m_statusNotifierHosts = new StatusNotifierHostWatcher(this);
     m_xembedTrays = new XEmbedTrayWatcher(this);
@@ -187,10 +182,10 @@ void SystemTrayStatusItem::buildIcon() {
 
 void SystemTrayStatusItem::onHostClick(TrayActivation activation, QPoint at) {
     // The host's point is where the icon is, the one place a Wayland session tells. A host that
-    // knows none sends the origin; the pointer stands in for it where the X server knows it.
+    // knows none sends the origin, and the pointer stands in for it.
     if (!at.isNull())
         m_pointer = at;
-    else if (currentWindowSystem() == WindowSystem::x11)
+    else
         rememberPointer();
     if (activation == TrayActivation::contextMenuRequest) {
         m_menuAt = m_pointer;
@@ -202,7 +197,10 @@ void SystemTrayStatusItem::onHostClick(TrayActivation activation, QPoint at) {
 }
 
 void SystemTrayStatusItem::rememberPointer() {
-    m_pointer = QCursor::pos();
+    // An X server of a Wayland session knows the pointer only over its own windows: there the
+    // point a host last sent stays.
+    if (currentWindowSystem() == WindowSystem::x11)
+        m_pointer = QCursor::pos();
 }
 
 void SystemTrayStatusItem::setLaunchAtLoginChecked(bool checked) {

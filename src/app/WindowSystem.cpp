@@ -1,12 +1,9 @@
 #include "app/WindowSystem.h"
 
+#include "app/Xcb.h"
+
 #include <QGuiApplication>
 #include <QWidget>
-
-#include <xcb/xcb.h>
-
-#include <cstdlib>
-#include <memory>
 
 namespace quaystone {
 
@@ -22,16 +19,9 @@ xcb_connection_t *x11Connection() {
     return x11 ? x11->connection() : nullptr;
 }
 
-xcb_atom_t atom(xcb_connection_t *connection, const char *name) {
-    const std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, false, uint16_t(qstrlen(name)), name), nullptr),
-        &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-}
-
 void setStringProperty(xcb_connection_t *connection, xcb_window_t window, const char *name, const QByteArray &value) {
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, name),
-                        atom(connection, "UTF8_STRING"), 8, uint32_t(value.size()), value.constData());
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, internAtom(connection, name),
+                        internAtom(connection, "UTF8_STRING"), 8, uint32_t(value.size()), value.constData());
 }
 
 } // namespace
@@ -67,10 +57,11 @@ void markAsPopup(QWidget &window) {
         return;
     const auto id = xcb_window_t(window.winId());
     // Qt adds its own states to these when it maps the window.
-    const xcb_atom_t states[] = {atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
-                                 atom(connection, "_NET_WM_STATE_SKIP_PAGER"), atom(connection, "_NET_WM_STATE_ABOVE")};
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
-                        std::size(states), states);
+    const xcb_atom_t states[] = {internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),
+                                 internAtom(connection, "_NET_WM_STATE_SKIP_PAGER"),
+                                 internAtom(connection, "_NET_WM_STATE_ABOVE")};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, internAtom(connection, "_NET_WM_STATE"), XCB_ATOM_ATOM,
+                        32, std::size(states), states);
     setDesktopEntry(window);
 }
 

@@ -1,35 +1,21 @@
 #include "app/XEmbedTrayWatcher.h"
 
 #include "app/TrayLogging.h"
+#include "app/Xcb.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QMetaObject>
 
-#include <xcb/xcb.h>
-
 #include <cstdlib>
-#include <memory>
 
 namespace quaystone {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
-template <typename T>
-using XcbReply = std::unique_ptr<T, FreeDeleter>;
-
 xcb_connection_t *xcb(void *connection) {
     return static_cast<xcb_connection_t *>(connection);
-}
-
-xcb_atom_t internAtom(xcb_connection_t *connection, const QByteArray &name) {
-    const XcbReply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, false, static_cast<uint16_t>(name.size()), name.constData()), nullptr));
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
 }
 
 // Adds to what this client already listens to on the window instead of replacing it: Qt
