@@ -56,7 +56,7 @@ faults() {
 ^test_menu_bar_controller$ src/app/MenuBarController.cpp s/if (!m_popover->canBePlaced() \&\& m_windowFactory) {/if (false) {/
 ^tray_late_sni$ src/app/DBusMenuExporter.cpp s/properties.insert(QStringLiteral("label"), menuLabel(action.text()));//
 ^wayland_(gnome|plasma)$ src/app/SystemTrayStatusItem.cpp s/        m_pointer = at;/        rememberPointer();/
-^wayland_(gnome|plasma)$ src/app/WindowSystem.cpp s/atom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),/atom(connection, "_NET_WM_STATE_ABOVE"),/
+^wayland_(gnome|plasma)$ src/app/WindowSystem.cpp s/internAtom(connection, "_NET_WM_STATE_SKIP_TASKBAR"),/internAtom(connection, "_NET_WM_STATE_ABOVE"),/
 ^wayland_plasma$ src/app/WindowSystem.cpp s/"_GTK_APPLICATION_ID",/"_QUAYSTONE_UNREAD",/
 ^tray_wayland$ src/app/SystemTrayStatusItem.cpp s/    if (currentWindowSystem() == WindowSystem::wayland) {/    if (false) {/
 ^wayland_(gnome|plasma)$ src/app/main.cpp s/const bool choseXwayland = quaystone::preferXwaylandInWaylandSession();/const bool choseXwayland = false;/
